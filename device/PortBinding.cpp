@@ -1,0 +1,59 @@
+// Binding to the real serial port: opened by name, kept while the name stays
+// the same, set up for byte-at-a-time polling.
+#include <cstring>
+
+#include "device/Messages.h"
+#include "device/Rs232cDevice.h"
+
+namespace {
+constexpr char kDevicePathPrefix[] = "//./";
+}  // namespace
+
+int Rs232cDevice::openPort(bool useApplied)
+{
+    ScopedLock device(deviceLock);
+    ScopedLock registers(registerLock);
+    if (!useApplied) std::memcpy(&appliedSettings, &configuredSettings, sizeof appliedSettings);
+
+    // A name from a restored block may lack its NUL, and one from the settings
+    // file may be too long for the path: neither is ever opened.
+    const char* name = appliedSettings.portName;
+    const std::size_t nameLength = strnlen(name, kPortNameSize);
+    const bool nameUsable = nameLength <= kMaxPortNameLength;
+
+    if (portOpen() && std::strncmp(openPortName, name, kPortNameSize) != 0) {
+        platform.serial->close(portHandle);
+        portHandle = kNoPort;
+        forgetCharacterFormat();
+    }
+
+    if (!portOpen()) {
+        if (nameUsable) {
+            char path[kMessageBufferSize];
+            std::memcpy(path, kDevicePathPrefix, sizeof kDevicePathPrefix - 1);
+            std::memcpy(path + sizeof kDevicePathPrefix - 1, name, nameLength);
+            path[sizeof kDevicePathPrefix - 1 + nameLength] = '\0';
+            portHandle = platform.serial->open(path);
+        }
+        if (!portOpen()) {
+            chip.portReady = 0;
+            char message[kMessageBufferSize];
+            formatOpenFailure(message, name, nameLength);
+            queueAlert(message);
+            return 0;
+        }
+        forgetCharacterFormat();
+    }
+
+    chip.portReady = 1;
+    std::memcpy(openPortName, name, kPortNameSize);
+
+    // Re-apply the port's own settings every time (failures are the port's to
+    // report, not ours), then make reads return at once with what is buffered.
+    CommState state;
+    if (platform.serial->getState(portHandle, state)) platform.serial->setState(portHandle, state);
+    forgetCharacterFormat();
+    platform.serial->setTimeouts(portHandle, CommTimeouts{kReadReturnsAtOnce, 0, 0, 0, 0});
+    platform.serial->setEventMask(portHandle, kPortEventMask);
+    return 1;
+}

@@ -1,0 +1,47 @@
+#include <cstring>
+
+#include "device/Rs232cDevice.h"
+#include "platform/win32/Win32Platform.h"
+
+PanelFieldPoster::PanelFieldPoster()
+    : fields_{{kFieldSystemClock, false, {}},
+              {kFieldComputedSpeed, false, {}},
+              {kFieldActualSpeed, false, {}},
+              {kFieldDivider, false, {}},
+              {kFieldTimer2Count, false, {}}},
+      messagePosted_(false)
+{
+    InitializeCriticalSection(&lock_);
+}
+
+PanelFieldPoster::~PanelFieldPoster() { DeleteCriticalSection(&lock_); }
+
+void PanelFieldPoster::setText(WindowHandle panel, int controlId, const char* text)
+{
+    EnterCriticalSection(&lock_);
+    for (Field& field : fields_) {
+        if (field.controlId != controlId) continue;
+        std::strncpy(field.text, text, sizeof field.text - 1);
+        field.text[sizeof field.text - 1] = '\0';
+        field.changed = true;
+    }
+    // One message carries every change made before the panel gets to it.
+    if (!messagePosted_) messagePosted_ = PostMessageA(static_cast<HWND>(panel), kPanelFieldsMessage, 0, 0) != FALSE;
+    LeaveCriticalSection(&lock_);
+}
+
+void PanelFieldPoster::applyPending(HWND panel)
+{
+    Field changed[kFieldCount];
+    int count = 0;
+    EnterCriticalSection(&lock_);
+    for (Field& field : fields_) {
+        if (!field.changed) continue;
+        changed[count++] = field;
+        field.changed = false;
+    }
+    messagePosted_ = false;
+    LeaveCriticalSection(&lock_);
+    // SetDlgItemText sends to our own window: no lock may be held here.
+    for (int i = 0; i < count; ++i) SetDlgItemTextA(panel, changed[i].controlId, changed[i].text);
+}

@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# The whole test suite: unit tests under sanitizers, the Windows builds and
-# their artifact checks.
+# The whole test suite. Each stage is a script in scripts/test.d, run in name
+# order; any failure stops the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-step() { printf '\n=== %s ===\n' "$*"; }
-
-step "Native build, unit tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
-scripts/build.sh native
-ctest --preset native
-
-step "Windows builds (32-bit product, 64-bit for Wine), warnings as errors"
-scripts/build.sh win32 win64
-
-step "All tests passed"
+for stage in scripts/test.d/*.sh; do
+  printf '\n=== %s ===\n' "$(sed -n 's/^# Stage: //p' "$stage")"
+  bash "$stage"
+done
+printf '\n=== All tests passed ===\n'

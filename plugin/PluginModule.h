@@ -1,0 +1,50 @@
+// The module's one device and what the entry points reach it with. Loading
+// the module fills this in before any export runs; the host's handlers and
+// the exports all work on it.
+#pragma once
+
+#include "device/Rs232cDevice.h"
+#include "ui/Profile.h"
+#include "ui/Settings.h"
+
+// What the host's machine reset and power-off do to the status panel. Each
+// does nothing while there is no panel, and may be called from any thread.
+class PanelControl {
+public:
+    virtual ~PanelControl() = default;
+    virtual void startTimer() = 0;  // the 500 ms LED refresh
+    virtual void stopTimer() = 0;
+    virtual void darkenLeds() = 0;  // waits until the panel has done it
+};
+
+struct PluginModule {
+    Rs232cDevice device;
+    PanelControl* panel;
+    PrivateProfile* profile;
+    char settingsPath[kSettingsPathSize];  // empty until SetPath names a usable file
+};
+
+PluginModule& plugin();
+
+// Module load and unload. Unloading destroys the device's locks only: the
+// port stays open and the host's timer is left as it is.
+void loadPlugin(const Platform& platform, PanelControl* panel, PrivateProfile* profile);
+void unloadPlugin();
+
+// The registered handlers, in the host's calling convention.
+namespace host_handlers {
+void HOSTCALL writeData(std::uint8_t value);
+void HOSTCALL writeModeCommand(std::uint8_t value);
+std::uint8_t HOSTCALL readData();
+std::uint8_t HOSTCALL readStatus();
+std::uint8_t HOSTCALL reset();
+std::uint32_t HOSTCALL powerOff();
+void HOSTCALL save(std::uint8_t* block);
+std::uint8_t HOSTCALL load(std::uint8_t* block);
+std::uint8_t HOSTCALL systemPortZero();
+std::uint8_t HOSTCALL readPortB();
+std::uint8_t HOSTCALL readPortC();
+void HOSTCALL writePortC(std::uint8_t value);
+void HOSTCALL setResetPortC(std::uint8_t value);
+void HOSTCALL timer2Changed(std::int32_t count);
+}  // namespace host_handlers

@@ -1,0 +1,22 @@
+// The settings file: the three private-profile operations the plug-in uses,
+// behind an interface so that the Win32 functions and a portable INI reader
+// can stand in for each other.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class PrivateProfile {
+public:
+    virtual ~PrivateProfile() = default;
+    // As GetPrivateProfileStringA: copies the value (or `fallback` when the
+    // key is absent), cut to size - 1 characters, and returns its length.
+    virtual std::size_t getString(const char* section, const char* key, const char* fallback, char* out,
+                                  std::size_t size, const char* file) = 0;
+    // As GetPrivateProfileIntA: the value's leading decimal number, or
+    // `fallback` when the key is absent or empty.
+    virtual std::int32_t getInt(const char* section, const char* key, std::int32_t fallback, const char* file) = 0;
+    // As WritePrivateProfileStringA: sets the key, adding it (and the section)
+    // when absent. False when the file cannot be written.
+    virtual bool writeString(const char* section, const char* key, const char* value, const char* file) = 0;
+};

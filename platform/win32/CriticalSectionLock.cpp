@@ -2,8 +2,6 @@
 // owning thread, and cheap when uncontended.
 #include <windows.h>
 
-#include <new>
-
 #include "device/ReentrantLock.h"
 
 namespace {

@@ -9,7 +9,7 @@ PanelFieldPoster::PanelFieldPoster()
               {kFieldActualSpeed, false, {}},
               {kFieldDivider, false, {}},
               {kFieldTimer2Count, false, {}}},
-      messagePosted_(false)
+      postedTo_(nullptr)
 {
     InitializeCriticalSection(&lock_);
 }
@@ -25,8 +25,11 @@ void PanelFieldPoster::setText(WindowHandle panel, int controlId, const char* te
         field.text[sizeof field.text - 1] = '\0';
         field.changed = true;
     }
-    // One message carries every change made before the panel gets to it.
-    if (!messagePosted_) messagePosted_ = PostMessageA(static_cast<HWND>(panel), kPanelFieldsMessage, 0, 0) != FALSE;
+    // One message carries every change made before the panel gets to it. A
+    // message posted to a panel that has since gone is lost, so a new panel
+    // gets a message of its own.
+    if (postedTo_ != panel)
+        postedTo_ = PostMessageA(static_cast<HWND>(panel), kPanelFieldsMessage, 0, 0) ? static_cast<HWND>(panel) : nullptr;
     LeaveCriticalSection(&lock_);
 }
 
@@ -40,7 +43,7 @@ void PanelFieldPoster::applyPending(HWND panel)
         changed[count++] = field;
         field.changed = false;
     }
-    messagePosted_ = false;
+    postedTo_ = nullptr;
     LeaveCriticalSection(&lock_);
     // SetDlgItemText sends to our own window: no lock may be held here.
     for (int i = 0; i < count; ++i) SetDlgItemTextA(panel, changed[i].controlId, changed[i].text);

@@ -55,5 +55,5 @@ private:
 
     CRITICAL_SECTION lock_;
     Field fields_[kFieldCount];
-    bool messagePosted_;
+    HWND postedTo_;  // the panel a message is on its way to, or none
 };

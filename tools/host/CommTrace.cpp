@@ -1,0 +1,179 @@
+#include "tools/host/CommTrace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/host/Console.h"
+
+namespace {
+struct Trace {
+    CRITICAL_SECTION lock;
+    std::vector<std::string> calls;
+    HANDLE port = INVALID_HANDLE_VALUE;
+    Trace() { InitializeCriticalSection(&lock); }
+};
+
+Trace& trace()
+{
+    static Trace t;
+    return t;
+}
+
+void record(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void record(const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    EnterCriticalSection(&trace().lock);
+    trace().calls.emplace_back(line);
+    LeaveCriticalSection(&trace().lock);
+}
+
+decltype(&CreateFileA) realCreateFileA;
+decltype(&CloseHandle) realCloseHandle;
+decltype(&SetCommState) realSetCommState;
+decltype(&EscapeCommFunction) realEscapeCommFunction;
+decltype(&PurgeComm) realPurgeComm;
+decltype(&SetCommTimeouts) realSetCommTimeouts;
+decltype(&SetCommMask) realSetCommMask;
+
+HANDLE WINAPI tracedCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE model)
+{
+    HANDLE handle = realCreateFileA(path, access, share, security, disposition, flags, model);
+    DWORD error = GetLastError();
+    if (path && std::strncmp(path, "//./", 4) == 0) {
+        record("comm open path=%s access=%08lX share=%lu disposition=%lu flags=%08lX result=%s", path, access,
+               share, disposition, flags, handle == INVALID_HANDLE_VALUE ? "fail" : "ok");
+        if (handle != INVALID_HANDLE_VALUE) trace().port = handle;
+    }
+    SetLastError(error);
+    return handle;
+}
+
+BOOL WINAPI tracedCloseHandle(HANDLE handle)
+{
+    bool port = handle == trace().port && handle != INVALID_HANDLE_VALUE;
+    BOOL result = realCloseHandle(handle);
+    if (port) {
+        record("comm close result=%d", result ? 1 : 0);
+        trace().port = INVALID_HANDLE_VALUE;
+    }
+    return result;
+}
+
+BOOL WINAPI tracedSetCommState(HANDLE handle, LPDCB dcb)
+{
+    BOOL result = realSetCommState(handle, dcb);
+    std::uint32_t flags;
+    std::memcpy(&flags, reinterpret_cast<const char*>(dcb) + 8, sizeof flags);
+    record("comm dcb length=%lu baud=%lu size=%u parity=%u stop=%u flags=%08X result=%d", dcb->DCBlength,
+           dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits, flags, result ? 1 : 0);
+    return result;
+}
+
+const char* escapeName(DWORD function)
+{
+    switch (function) {
+    case SETRTS: return "SETRTS";
+    case CLRRTS: return "CLRRTS";
+    case SETDTR: return "SETDTR";
+    case CLRDTR: return "CLRDTR";
+    case SETBREAK: return "SETBREAK";
+    case CLRBREAK: return "CLRBREAK";
+    default: return "OTHER";
+    }
+}
+
+BOOL WINAPI tracedEscapeCommFunction(HANDLE handle, DWORD function)
+{
+    BOOL result = realEscapeCommFunction(handle, function);
+    record("comm escape %s result=%d", escapeName(function), result ? 1 : 0);
+    return result;
+}
+
+BOOL WINAPI tracedPurgeComm(HANDLE handle, DWORD flags)
+{
+    BOOL result = realPurgeComm(handle, flags);
+    record("comm purge flags=%02lX result=%d", flags, result ? 1 : 0);
+    return result;
+}
+
+BOOL WINAPI tracedSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts)
+{
+    BOOL result = realSetCommTimeouts(handle, timeouts);
+    record("comm timeouts interval=%08lX %lu %lu %lu %lu result=%d", timeouts->ReadIntervalTimeout,
+           timeouts->ReadTotalTimeoutMultiplier, timeouts->ReadTotalTimeoutConstant,
+           timeouts->WriteTotalTimeoutMultiplier, timeouts->WriteTotalTimeoutConstant, result ? 1 : 0);
+    return result;
+}
+
+BOOL WINAPI tracedSetCommMask(HANDLE handle, DWORD mask)
+{
+    BOOL result = realSetCommMask(handle, mask);
+    record("comm mask %03lX result=%d", mask, result ? 1 : 0);
+    return result;
+}
+
+// Replaces the module's import of `name` from KERNEL32 with `replacement`.
+template <typename Fn>
+bool patchImport(HMODULE module, const char* name, Fn replacement, Fn& original)
+{
+    auto* base = reinterpret_cast<std::uint8_t*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!directory.VirtualAddress) return false;
+    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name;
+         ++import) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "KERNEL32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+            base + (import->OriginalFirstThunk ? import->OriginalFirstThunk : import->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+            DWORD protection;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+            original = reinterpret_cast<Fn>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
+bool traceCommCalls(HMODULE plugin)
+{
+    bool all = true;
+    auto patch = [&](const char* name, auto replacement, auto& original) {
+        if (!patchImport(plugin, name, replacement, original)) {
+            say("warning %s is not imported by the plug-in; not traced", name);
+            all = false;
+        }
+    };
+    patch("CreateFileA", tracedCreateFileA, realCreateFileA);
+    patch("CloseHandle", tracedCloseHandle, realCloseHandle);
+    patch("SetCommState", tracedSetCommState, realSetCommState);
+    patch("EscapeCommFunction", tracedEscapeCommFunction, realEscapeCommFunction);
+    patch("PurgeComm", tracedPurgeComm, realPurgeComm);
+    patch("SetCommTimeouts", tracedSetCommTimeouts, realSetCommTimeouts);
+    patch("SetCommMask", tracedSetCommMask, realSetCommMask);
+    return all;
+}
+
+std::vector<std::string> takeCommCalls()
+{
+    EnterCriticalSection(&trace().lock);
+    std::vector<std::string> calls;
+    calls.swap(trace().calls);
+    LeaveCriticalSection(&trace().lock);
+    return calls;
+}

@@ -1,0 +1,75 @@
+#include "tools/host/Guest.h"
+
+#include <windows.h>
+
+#include "tools/host/Console.h"
+#include "tools/host/HostMachine.h"
+#include "tools/host/HostTimer.h"
+
+namespace {
+constexpr std::uint16_t kDataPort = 0x30;
+constexpr std::uint16_t kStatusPort = 0x32;
+constexpr std::uint8_t kTxReady = 0x01;
+constexpr std::uint8_t kRxReady = 0x02;
+constexpr std::uint8_t kTxEmpty = 0x04;
+}  // namespace
+
+std::uint8_t guestIn(std::uint16_t port)
+{
+    std::uint8_t value = 0xFF;  // an unclaimed port reads as a floating bus
+    hostMachine().readPort(port, value);
+    return value;
+}
+
+void guestOut(std::uint16_t port, std::uint8_t value) { hostMachine().writePort(port, value); }
+
+Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
+{
+    HostTimer& timer = hostTimer();
+    Transfer result;
+    std::uint64_t startUnits = timer.now();
+    std::uint64_t startExpiries = timer.report().expiries;
+    DWORD started = GetTickCount();
+    DWORD lastMove = started;
+
+    for (;;) {
+        std::uint8_t status = guestIn(kStatusPort);
+        bool moved = false;
+        if (result.sent < out.size() && (status & kTxReady)) {
+            guestOut(kDataPort, out[result.sent++]);
+            moved = true;
+        }
+        if (result.received.size() < want && (status & kRxReady)) {
+            result.received.push_back(guestIn(kDataPort));
+            moved = true;
+        }
+        bool drained = result.sent == out.size() && (status & (kTxReady | kTxEmpty)) == (kTxReady | kTxEmpty);
+        if (!moved && drained && result.received.size() >= want) break;
+
+        DWORD now = GetTickCount();
+        if (moved) {
+            lastMove = now;
+            continue;
+        }
+        if (now - lastMove > limits.idleMilliseconds) {
+            result.end = "idle";
+            break;
+        }
+        if (limits.totalMilliseconds && now - started > limits.totalMilliseconds) {
+            result.end = "limit";
+            break;
+        }
+        if (timer.virtualClock()) {
+            if (!timer.fireNext()) {
+                result.end = "stalled";
+                break;
+            }
+        } else {
+            WaitForSingleObject(hostMachine().interruptEvent(), 1);
+        }
+    }
+    result.elapsedUnits = timer.now() - startUnits;
+    result.expiries = timer.report().expiries - startExpiries;
+    result.seconds = (GetTickCount() - started) / 1000.0;
+    return result;
+}

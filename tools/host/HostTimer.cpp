@@ -1,0 +1,205 @@
+#include "tools/host/HostTimer.h"
+
+namespace {
+constexpr std::size_t kKeptPeriods = 64;
+
+class Guard {
+public:
+    explicit Guard(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+    ~Guard() { LeaveCriticalSection(&lock_); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+}  // namespace
+
+HostTimer& hostTimer()
+{
+    static HostTimer timer;
+    return timer;
+}
+
+void HostTimer::start(Clock clock)
+{
+    tickThread_ = 0;
+    InitializeCriticalSection(&lock_);
+    clock_ = clock;
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&origin_);
+    if (clock_ == Clock::RealTime) {
+        running_ = 1;
+        thread_ = CreateThread(nullptr, 0, realTimeThread, this, 0, &tickThread_);
+        SetThreadPriority(thread_, THREAD_PRIORITY_TIME_CRITICAL);
+    }
+}
+
+void HostTimer::stop()
+{
+    if (thread_) {
+        InterlockedExchange(&running_, 0);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+}
+
+std::uint64_t HostTimer::realNow() const
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<std::uint64_t>(counter.QuadPart - origin_.QuadPart) * 100000u /
+           static_cast<std::uint64_t>(frequency_.QuadPart);
+}
+
+std::uint64_t HostTimer::now()
+{
+    if (clock_ == Clock::RealTime) return realNow();
+    Guard guard(lock_);
+    return virtualNow_;
+}
+
+std::uint8_t HostTimer::serve(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
+                              TickCallback callback)
+{
+    Guard guard(lock_);
+    switch (operation) {
+    case TimerAcquire:
+        if (!slot || !callback) return 0;
+        callback_ = callback;
+        acquired_ = true;
+        return 1;
+    case TimerSet:
+        period_ = value;
+        if (callback) callback_ = callback;
+        ++sets_;
+        periods_.push_back(value);
+        if (periods_.size() > kKeptPeriods) periods_.erase(periods_.begin());
+        return 1;
+    case TimerStart:
+        ++starts_;
+        armed_ = true;
+        deadline_ = startingPoint() + static_cast<std::uint64_t>(period_ > 0 ? period_ : 0);
+        return 1;
+    case TimerStop:
+        ++stops_;
+        armed_ = false;
+        return 1;
+    case TimerHalt:
+        ++halts_;
+        armed_ = false;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+bool HostTimer::fireNext()
+{
+    TickCallback callback;
+    {
+        Guard guard(lock_);
+        if (!armed_ || !callback_) return false;
+        armed_ = false;
+        if (deadline_ > virtualNow_) virtualNow_ = deadline_;
+        ++expiries_;
+        callback = callback_;
+    }
+    // The tick re-arms through serve(); no lock of ours is held meanwhile.
+    callback();
+    return true;
+}
+
+std::uint64_t HostTimer::advance(std::uint64_t units)
+{
+    std::uint64_t target;
+    {
+        Guard guard(lock_);
+        target = virtualNow_ + units;
+    }
+    std::uint64_t fired = 0;
+    for (;;) {
+        {
+            Guard guard(lock_);
+            if (!armed_ || deadline_ > target) {
+                virtualNow_ = target;
+                return fired;
+            }
+        }
+        if (!fireNext()) break;
+        ++fired;
+    }
+    Guard guard(lock_);
+    virtualNow_ = target;
+    return fired;
+}
+
+// A re-arm from inside a tick counts from the instant that expiry was due, as
+// an emulated clock stands still while a timer callback runs; so the time the
+// tick itself takes does not slow the line. Any other start counts from now.
+std::uint64_t HostTimer::startingPoint() const
+{
+    if (clock_ == Clock::Virtual) return virtualNow_;
+    std::uint64_t now = realNow();
+    if (GetCurrentThreadId() == tickThread_ && firedDeadline_ + kMaxLag >= now) return firedDeadline_;
+    return now;
+}
+
+void HostTimer::runRealTime()
+{
+    while (running_) {
+        TickCallback callback = nullptr;
+        std::int64_t remaining = 0;
+        {
+            Guard guard(lock_);
+            if (armed_ && callback_) {
+                remaining = static_cast<std::int64_t>(deadline_) - static_cast<std::int64_t>(realNow());
+                if (remaining <= 0) {
+                    armed_ = false;
+                    firedDeadline_ = deadline_;
+                    ++expiries_;
+                    callback = callback_;
+                }
+            } else {
+                remaining = 100;  // nothing armed: look again in a millisecond
+            }
+        }
+        if (callback) {
+            callback();
+        } else if (remaining > 150) {
+            Sleep(1);
+        } else {
+            // Under 1.5 ms to go: Sleep's granularity would make the line late.
+            SwitchToThread();
+        }
+    }
+}
+
+DWORD WINAPI HostTimer::realTimeThread(void* self)
+{
+    static_cast<HostTimer*>(self)->runRealTime();
+    return 0;
+}
+
+HostTimer::Report HostTimer::report()
+{
+    Guard guard(lock_);
+    Report r;
+    r.acquired = acquired_;
+    r.armed = armed_;
+    r.now = clock_ == Clock::RealTime ? realNow() : virtualNow_;
+    r.expiries = expiries_;
+    r.sets = sets_;
+    r.starts = starts_;
+    r.stops = stops_;
+    r.halts = halts_;
+    r.recentPeriods = periods_;
+    return r;
+}
+
+void HostTimer::forgetPeriods()
+{
+    Guard guard(lock_);
+    periods_.clear();
+}

@@ -33,12 +33,16 @@ void Rs232cDevice::writeData(std::uint8_t value)
 
 std::uint8_t Rs232cDevice::readStatus()
 {
-    refreshLineStatus();
+    ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
+    // The modem lines just read for DSR also answer whether CTS is on: one
+    // query of the port instead of two on every poll of the status register.
+    std::uint32_t lines = 0;
+    const bool linesRead = refreshLineStatus(&lines);
     chip.status &= static_cast<std::uint8_t>(~(kStatusTxReady | kStatusTxEmpty));
     if (!chip.txHoldingFull) chip.status |= kStatusTxReady;
     if (!chip.txShiftFull && !chip.txHoldingFull) chip.status |= kStatusTxEmpty;
-    if (!portOpen() || !ctsOn()) chip.status |= kStatusTxEmpty;
+    if (!portOpen() || !linesRead || !(lines & kModemCtsOn)) chip.status |= kStatusTxEmpty;
     return chip.status;
 }
 
@@ -90,16 +94,21 @@ void Rs232cDevice::setResetPortC(std::uint8_t value)
     writePortC(bits);
 }
 
-void Rs232cDevice::refreshLineStatus()
+void Rs232cDevice::refreshLineStatus() { refreshLineStatus(nullptr); }
+
+bool Rs232cDevice::refreshLineStatus(std::uint32_t* linesOut)
 {
     ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
+    bool linesRead = false;
     if (!portOpen()) {
         chip.status &= static_cast<std::uint8_t>(~kStatusDsr);
         chip.portB = kPortBAllOff;
     } else {
         std::uint32_t lines = 0;
-        if (platform.serial->getModemStatus(portHandle, lines)) {
+        linesRead = platform.serial->getModemStatus(portHandle, lines);
+        if (linesRead) {
+            if (linesOut) *linesOut = lines;
             chip.status = static_cast<std::uint8_t>((chip.status & ~kStatusDsr) | ((lines & kModemDsrOn) ? kStatusDsr : 0));
             std::uint8_t portB = chip.portB & 0x1F;
             if (!(lines & kModemRingOn)) portB |= kPortBCiOff;
@@ -109,6 +118,7 @@ void Rs232cDevice::refreshLineStatus()
         }
     }
     pollLineErrors();
+    return linesRead;
 }
 
 std::uint32_t Rs232cDevice::pollLineErrors()

@@ -80,6 +80,8 @@ struct Rs232cDevice {
     void writePortC(std::uint8_t value);
     void setResetPortC(std::uint8_t value);
     void refreshLineStatus();
+    // The same, also handing back the modem lines when the query succeeded.
+    bool refreshLineStatus(std::uint32_t* lines);
     std::uint32_t pollLineErrors();
 
     // The real port

@@ -52,13 +52,8 @@ void forgetPanel(HWND panel)
     HWND expected = panel;
     panelWindow.compare_exchange_strong(expected, nullptr);
     Rs232cDevice& device = plugin().device;
-    {
-        ScopedLock lock(device.deviceLock);
-        if (device.panel == panel) device.panel = nullptr;
-    }
-    // Figures posted to this page and not yet applied would otherwise keep
-    // the poster from ever posting to a later page.
-    fieldPoster.applyPending(panel);
+    ScopedLock lock(device.deviceLock);
+    if (device.panel == panel) device.panel = nullptr;
 }
 
 INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM)

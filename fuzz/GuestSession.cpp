@@ -1,0 +1,429 @@
+#include "fuzz/GuestSession.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "device/Messages.h"
+#include "fuzz/FuzzCheck.h"
+
+void fuzzCheckFailed(const char* file, int line, const char* condition, const char* what)
+{
+    std::fprintf(stderr, "%s:%d: invariant broken: %s (%s)\n", file, line, what, condition);
+    std::abort();
+}
+
+namespace {
+GuestSession* current = nullptr;
+
+// The longest character the port can be set to (8 data bits, parity, 2 stop
+// bits) at the slowest rate, in timer units, plus the carried fraction.
+constexpr std::int32_t kLongestPeriod = 11 * 100000 / 300 + 1;
+
+void failOnLockOrder(LockRank, LockRank) { fuzzCheckFailed(__FILE__, __LINE__, "lock order", "lock taken out of order"); }
+
+bool holdsNoLock()
+{
+    return lock_order::heldDepth(LockRank::Device) == 0 && lock_order::heldDepth(LockRank::Register) == 0 &&
+           lock_order::heldDepth(LockRank::Timer) == 0;
+}
+
+std::uint32_t get32(const std::uint8_t* at)
+{
+    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
+}
+
+// A settings record as the settings file or the dialog gives it: COM1 to
+// COM10, a standard rate, parity 0-2, stop bits 0-2, 5 to 8 data bits.
+LineSettings settingsFrom(FuzzInput& in, bool longName)
+{
+    const std::uint8_t portAndLock = in.byte();
+    const std::uint8_t rateIndex = in.byte();
+    const std::uint8_t format = in.byte();
+    LineSettings settings;
+    std::memset(&settings, 0, sizeof settings);
+    settings.lock = portAndLock >> 7;
+    settings.baudRate = static_cast<std::int32_t>(StandardRates[rateIndex % kStandardRateCount]);
+    settings.parity = format % 3;
+    settings.stopBits = format / 3 % 3;
+    settings.byteSize = 5 + format / 9 % 4;
+    if (longName)
+        std::memset(settings.portName, 'X', kMaxPortNameLength + 1);
+    else
+        std::snprintf(settings.portName, sizeof settings.portName, "COM%d", 1 + (portAndLock & 0x7F) % 10);
+    return settings;
+}
+
+bool sameSettings(const LineSettings& a, const LineSettings& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameChip(const ChipRegisters& a, const ChipRegisters& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Everything a refused block must leave alone.
+struct DeviceValues {
+    ChipRegisters chip;
+    LineSettings applied;
+    LineSettings configured;
+    std::int32_t timer2Count;
+    std::uint32_t baudFactor;
+    std::uint32_t computedBaud;
+    std::uint8_t modeByte;
+    PortHandle portHandle;
+    char openPortName[kPortNameSize];
+};
+
+DeviceValues valuesOf(const Rs232cDevice& device)
+{
+    DeviceValues v;
+    v.chip = device.chip;
+    v.applied = device.appliedSettings;
+    v.configured = device.configuredSettings;
+    v.timer2Count = device.timer2Count;
+    v.baudFactor = device.baudFactor;
+    v.computedBaud = device.computedBaud;
+    v.modeByte = device.modeByte;
+    v.portHandle = device.portHandle;
+    std::memcpy(v.openPortName, device.openPortName, sizeof v.openPortName);
+    return v;
+}
+
+bool sameValues(const DeviceValues& a, const DeviceValues& b)
+{
+    return sameChip(a.chip, b.chip) && sameSettings(a.applied, b.applied) && sameSettings(a.configured, b.configured) &&
+           a.timer2Count == b.timer2Count && a.baudFactor == b.baudFactor && a.computedBaud == b.computedBaud &&
+           a.modeByte == b.modeByte && a.portHandle == b.portHandle &&
+           std::memcmp(a.openPortName, b.openPortName, sizeof a.openPortName) == 0;
+}
+}  // namespace
+
+void GuestSession::Alerts::show(const char* text)
+{
+    // A message box waits for the user: holding a lock would freeze the tick.
+    FUZZ_CHECK(holdsNoLock(), "message box shown while holding a device lock");
+    FUZZ_CHECK(strnlen(text, 256) < 256, "message text not terminated within its buffer");
+    ++shown;
+}
+
+void GuestSession::Panel::setText(WindowHandle, int controlId, const char* text)
+{
+    FUZZ_CHECK(controlId == kFieldComputedSpeed || controlId == kFieldActualSpeed || controlId == kFieldTimer2Count ||
+                   controlId == kFieldSystemClock || controlId == kFieldDivider,
+               "panel write to a field the device does not own");
+    FUZZ_CHECK(strnlen(text, 16) < 16, "panel text longer than a figure");
+    FUZZ_CHECK(lock_order::heldDepth(LockRank::Device) > 0, "panel write without the device lock");
+}
+
+std::uint8_t HOSTCALL GuestSession::timerService(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
+                                                 TickCallback callback)
+{
+    GuestSession& s = *current;
+    FUZZ_CHECK(lock_order::heldDepth(LockRank::Timer) > 0, "timer service called without the timer lock");
+    FUZZ_CHECK(slot == &s.device.timerSlot, "timer call for another slot");
+    switch (operation) {
+    case TimerSet:
+        FUZZ_CHECK(s.lastTimerOp_ == TimerStop, "TimerSet not right after TimerStop");
+        FUZZ_CHECK(value >= 1 && value <= kLongestPeriod, "timer period out of range");
+        FUZZ_CHECK(callback == deviceTickCallback, "timer set with another callback");
+        break;
+    case TimerStart:
+        FUZZ_CHECK(s.lastTimerOp_ == TimerSet, "TimerStart not right after TimerSet");
+        s.timerRunning_ = true;
+        s.timerHalted_ = false;
+        s.timerEverStarted_ = true;
+        break;
+    case TimerStop: s.timerRunning_ = false; break;
+    case TimerHalt:
+        s.timerRunning_ = false;
+        s.timerHalted_ = true;
+        break;
+    default: FUZZ_CHECK(false, "timer operation the device never issues");
+    }
+    s.lastTimerOp_ = operation;
+    return 1;
+}
+
+void HOSTCALL GuestSession::raiseIrq(std::int32_t line)
+{
+    FUZZ_CHECK(line == kRs232cIrqLine, "interrupt request on another line");
+    FUZZ_CHECK(lock_order::heldDepth(LockRank::Device) > 0 && lock_order::heldDepth(LockRank::Register) > 0,
+               "interrupt requested without the device and register locks");
+    ++current->irqs_;
+}
+
+GuestSession::GuestSession(FuzzInput& setup)
+{
+    current = this;
+    lock_order::setViolationHandler(failOnLockOrder);
+    device.construct(Platform{&port, &alerts_, &panel_});
+    const std::uint8_t flags = setup.byte();
+    const LineSettings settings = settingsFrom(setup, (flags & 2) != 0);
+    {
+        ScopedLock lock(device.deviceLock);
+        device.timerService = timerService;
+        device.raiseIrq = raiseIrq;
+        device.systemClock = setup.u32();
+        if (flags & 1) device.panel = reinterpret_cast<WindowHandle>(std::uintptr_t{0x1000});
+    }
+    device.storeSettings(settings, true);
+}
+
+GuestSession::~GuestSession()
+{
+    device.destroy();
+    lock_order::setViolationHandler(nullptr);
+    current = nullptr;
+}
+
+void GuestSession::run(FuzzInput& in)
+{
+    while (!in.empty()) {
+        const Op op = static_cast<Op>(in.byte() % kOpCount);
+        irqs_ = 0;
+        step(op, in);
+        const bool mayRaise = op == kWritePortC || op == kSetResetPortC;
+        FUZZ_CHECK(irqs_ <= (mayRaise ? 1 : 0), "interrupt requested by an operation that may not raise one");
+        checkInvariants();
+    }
+}
+
+void GuestSession::step(Op op, FuzzInput& in)
+{
+    switch (op) {
+    case kWriteData: writeData(in.byte()); break;
+    case kReadData: readData(); break;
+    case kReadStatus: readStatus(); break;
+    case kWriteModeCommand: writeModeCommand(in.byte()); break;
+    case kReadPortB: {
+        const std::uint8_t value = device.readPortB();
+        FUZZ_CHECK(value == device.chip.portB, "port B read differs from the register");
+        if (!device.portOpen()) FUZZ_CHECK(value == kPortBAllOff, "CI, CS or CD on with no port");
+        break;
+    }
+    case kReadPortC:
+        FUZZ_CHECK(device.readPortC() == (device.chip.intMask & kEnableMask), "port C read differs from the enables");
+        break;
+    case kWritePortC: device.writePortC(in.byte()); break;
+    case kSetResetPortC: {
+        const std::uint8_t value = in.byte();
+        const std::uint8_t before = device.chip.intMask;
+        device.setResetPortC(value);
+        if (value > 5) FUZZ_CHECK(device.chip.intMask == before && irqs_ == 0, "port 0x37 acted on a foreign bit");
+        break;
+    }
+    case kTimer2Changed: {
+        const std::int32_t count = static_cast<std::int32_t>(in.u32());
+        device.timer2Changed(count);
+        FUZZ_CHECK(device.timer2Count == (count != 0 ? count : 1), "Timer2 count not stored");
+        break;
+    }
+    case kTicks:
+        for (int n = 1 + in.byte() % 16; n > 0 && timerRunning_; --n) tick();
+        break;
+    case kLateTick: tick(); break;
+    case kReset:
+        device.reset();
+        inFlight_.clear();
+        FUZZ_CHECK(device.chip.status == (kStatusTxReady | kStatusTxEmpty) && device.chip.programState == kExpectMode,
+                   "reset did not bring the USART back to expecting a mode byte");
+        break;
+    case kPowerOff:
+        device.powerOff();
+        inFlight_.clear();
+        FUZZ_CHECK(!device.portOpen() && device.chip.status == kStatusTxEmpty && device.chip.portB == kPortBAllOff,
+                   "power-off left the port open or the lines on");
+        FUZZ_CHECK(!timerRunning_, "power-off left the timer running");
+        break;
+    case kSave: save(); break;
+    case kLoadSaved: {
+        if (!haveSaved_) save();
+        std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kSnapshotSize]);
+        std::memcpy(block.get(), saved_.data(), kSnapshotSize);
+        hostLoads(block.get());
+        // A block the device saved itself comes back as it was saved; its
+        // settings are taken only when it restores the port.
+        std::array<std::uint8_t, kSnapshotSize> again{};
+        device.saveSnapshot(again.data());
+        const bool portRestored = block[snapshot_offset::chip + offsetof(ChipRegisters, portReady)] == 1;
+        FUZZ_CHECK(std::memcmp(again.data() + snapshot_offset::chip, block.get() + snapshot_offset::chip,
+                               sizeof(ChipRegisters)) == 0 &&
+                       again[snapshot_offset::modeByte] == block[snapshot_offset::modeByte],
+                   "save, load, save changed the registers or the mode byte");
+        FUZZ_CHECK(!portRestored || std::memcmp(again.data() + snapshot_offset::appliedSettings,
+                                                block.get() + snapshot_offset::appliedSettings,
+                                                sizeof(LineSettings)) == 0,
+                   "a restore that reprogrammed the port did not keep the saved settings");
+        break;
+    }
+    case kDialogSettings: {
+        const LineSettings settings = settingsFrom(in, false);
+        const LineSettings applied = device.appliedSettings;
+        device.storeSettings(settings, false);
+        FUZZ_CHECK(sameSettings(device.configuredSettings, settings) && sameSettings(device.appliedSettings, applied),
+                   "the dialog's settings reached the applied copy");
+        break;
+    }
+    case kLineSignals: {
+        port.modemLines = in.byte();
+        const std::uint8_t errors = in.byte();
+        port.lineErrors |= errors & 0x0F;
+        port.phantomQueued = errors >> 6;
+        break;
+    }
+    case kLineReceives: {
+        std::size_t count = 0;
+        const std::uint8_t* bytes = in.bytes(1 + in.byte() % 8, count);
+        port.input.insert(port.input.end(), bytes, bytes + count);
+        break;
+    }
+    case kPortFaults: port.failing = in.u16() & ((1u << FuzzPort::kOpCount) - 1); break;
+    case kOpCount: break;
+    }
+}
+
+void GuestSession::writeData(std::uint8_t value)
+{
+    const bool replacing = device.chip.txHoldingFull != 0;
+    device.writeData(value);
+    // A byte still in the holding register is replaced and never sent.
+    if (replacing) {
+        FUZZ_CHECK(!inFlight_.empty(), "holding register full with nothing the guest wrote");
+        inFlight_.back() = value;
+    } else {
+        inFlight_.push_back(value);
+    }
+    FUZZ_CHECK(device.chip.txHoldingFull == 1 && !(device.chip.status & kStatusTxReady),
+               "a written byte left TxRDY set");
+}
+
+void GuestSession::readData()
+{
+    const ChipRegisters before = device.chip;
+    const std::uint8_t value = device.readData();
+    if (before.rxReady) {
+        FUZZ_CHECK(value == before.rxData && !device.chip.rxReady, "received byte not handed over once");
+    } else {
+        FUZZ_CHECK(value == 0 && sameChip(before, device.chip), "an empty receiver read changed something");
+    }
+}
+
+void GuestSession::readStatus()
+{
+    const std::uint8_t status = device.readStatus();
+    const ChipRegisters& chip = device.chip;
+    FUZZ_CHECK(status == chip.status, "status read differs from the register");
+    FUZZ_CHECK(!(status & kStatusSyncDetect), "break detect reads as set");
+    FUZZ_CHECK(((status & kStatusTxReady) != 0) == !chip.txHoldingFull, "TxRDY disagrees with the holding register");
+    const bool lineIdle = !device.portOpen() || !port.ctsReadsOn();
+    FUZZ_CHECK(((status & kStatusTxEmpty) != 0) == ((!chip.txShiftFull && !chip.txHoldingFull) || lineIdle),
+               "TxEMPTY disagrees with the transmitter");
+    if (!device.portOpen())
+        FUZZ_CHECK(!(status & kStatusDsr), "DSR on with no port");
+    else if (!port.fails(FuzzPort::kModemStatus))
+        FUZZ_CHECK(((status & kStatusDsr) != 0) == ((port.modemLines & kModemDsrOn) != 0), "DSR disagrees with the line");
+}
+
+void GuestSession::writeModeCommand(std::uint8_t value)
+{
+    const ChipRegisters before = device.chip;
+    device.writeModeCommand(value);
+    const ChipRegisters& chip = device.chip;
+    switch (before.programState) {
+    case kExpectMode:
+        FUZZ_CHECK(device.modeByte == value && device.baudFactor == baudFactorOf(value), "mode byte not taken");
+        FUZZ_CHECK(chip.programState == ((value & 3) ? kExpectCommand : kExpectSync1), "wrong state after a mode byte");
+        FUZZ_CHECK(timerRunning_, "a mode byte did not arm the timer");
+        break;
+    case kExpectSync1:
+    case kExpectSync2: FUZZ_CHECK(chip.programState == before.programState + 1, "sync character not taken"); break;
+    case kExpectCommand:
+        if (value & 0x40) {
+            inFlight_.clear();
+            FUZZ_CHECK(chip.programState == kExpectMode && !chip.txShiftFull && !chip.txHoldingFull && !chip.rxReady,
+                       "internal reset left data in the USART");
+        }
+        if (value & 0x10) FUZZ_CHECK((chip.status & 0x78) == 0, "error reset left an error bit");
+        FUZZ_CHECK(chip.txEnable == (value & 1) && chip.rxEnable == ((value >> 2) & 1), "enables differ from the command");
+        break;
+    default:
+        // A restored block left the USART out of sequence: port 0x32 is deaf.
+        FUZZ_CHECK(sameChip(before, chip), "a byte to a deaf port 0x32 changed the registers");
+        break;
+    }
+}
+
+void GuestSession::tick()
+{
+    const ChipRegisters before = device.chip;
+    port.readsDelivered = 0;
+    irqs_ = 0;
+    timerRunning_ = false;  // this expiry is used up
+    deviceTickCallback();
+
+    FUZZ_CHECK(irqs_ <= 1, "more than one interrupt request in one tick");
+    FUZZ_CHECK(port.written.size() <= 1 && port.readsDelivered <= 1, "more than one byte each way in one tick");
+    for (const std::uint8_t byte : port.written) {
+        FUZZ_CHECK(!inFlight_.empty() && inFlight_.front() == byte,
+                   "a byte went out that the guest did not write, or out of order");
+        inFlight_.pop_front();
+    }
+    port.written.clear();
+    if (port.readsDelivered == 1 && !before.rxReady && before.rxEnable)
+        FUZZ_CHECK(device.chip.rxReady && device.chip.rxData == port.lastDelivered, "received byte lost");
+    FUZZ_CHECK(timerRunning_, "a tick did not re-arm the timer");
+    irqs_ = 0;  // checked here, per tick
+}
+
+void GuestSession::save()
+{
+    device.saveSnapshot(saved_.data());
+    haveSaved_ = true;
+    FUZZ_CHECK(get32(saved_.data()) == kSnapshotVersion, "saved block without version 1");
+    FUZZ_CHECK(std::memcmp(saved_.data() + snapshot_offset::chip, &device.chip, sizeof(ChipRegisters)) == 0 &&
+                   std::memcmp(saved_.data() + snapshot_offset::appliedSettings, &device.appliedSettings,
+                               sizeof(LineSettings)) == 0,
+               "saved block differs from the device");
+}
+
+void GuestSession::hostLoads(const std::uint8_t* block)
+{
+    const DeviceValues before = valuesOf(device);
+    const int shownBefore = alerts_.shown;
+    const bool ours = get32(block) == kSnapshotVersion;
+    irqs_ = 0;
+
+    const int result = device.loadSnapshot(block);
+
+    FUZZ_CHECK(result == (ours ? 1 : 0), "load result disagrees with the block's version");
+    FUZZ_CHECK(irqs_ == 0 && port.written.empty(), "a restore raised an interrupt or sent a byte");
+    if (!ours) {
+        FUZZ_CHECK(sameValues(before, valuesOf(device)), "a refused block changed the device");
+        FUZZ_CHECK(alerts_.shown == shownBefore + 1, "a refused block was not reported once");
+        return;
+    }
+    FUZZ_CHECK(sameSettings(device.configuredSettings, before.configured),
+               "the user's settings did not come back after a restore");
+    // Whatever the block held in the transmit registers may now go out.
+    const std::uint8_t* chip = block + snapshot_offset::chip;
+    inFlight_.clear();
+    if (chip[offsetof(ChipRegisters, txShiftFull)]) inFlight_.push_back(chip[offsetof(ChipRegisters, txShift)]);
+    if (chip[offsetof(ChipRegisters, txHoldingFull)]) inFlight_.push_back(chip[offsetof(ChipRegisters, txHolding)]);
+}
+
+void GuestSession::checkInvariants() const
+{
+    const ChipRegisters& chip = device.chip;
+    FUZZ_CHECK(holdsNoLock(), "an operation returned holding a lock");
+    FUZZ_CHECK(chip.intMask <= kEnableMask, "interrupt enables beyond the three bits");
+    FUZZ_CHECK(((chip.status & kStatusRxReady) != 0) == (chip.rxReady != 0), "status RxRDY disagrees with the receiver");
+    FUZZ_CHECK(chip.rxReady <= 1 && chip.rxEnable <= 1 && chip.txEnable <= 1 && chip.txShiftFull <= 1 &&
+                   chip.txHoldingFull <= 1,
+               "a latch holds something other than 0 or 1");
+    FUZZ_CHECK(device.baudFactor == 1 || device.baudFactor == 16 || device.baudFactor == 64, "baud factor not 1, 16 or 64");
+    FUZZ_CHECK(device.portHandle == port.openHandle, "the device's port is not the one open");
+    FUZZ_CHECK(port.written.empty(), "a byte went out other than on a tick");
+    FUZZ_CHECK(!timerEverStarted_ || timerRunning_ || timerHalted_, "the timer stopped without a power-off");
+
+    std::deque<std::uint8_t> registers;
+    if (chip.txShiftFull) registers.push_back(chip.txShift);
+    if (chip.txHoldingFull) registers.push_back(chip.txHolding);
+    FUZZ_CHECK(registers == inFlight_, "the transmit registers hold other bytes than the guest wrote");
+}

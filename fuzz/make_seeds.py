@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the committed seed inputs of the guest and snapshot fuzzers.
+
+Each seed is a short, meaningful session in the input format of
+fuzz/GuestSession.h, so that the fuzzers start from traffic a real guest
+produces. Run it again after changing that format.
+"""
+import os
+import struct
+
+OPS = ["WriteData", "ReadData", "ReadStatus", "WriteModeCommand", "ReadPortB", "ReadPortC",
+       "WritePortC", "SetResetPortC", "Timer2Changed", "Ticks", "LateTick", "Reset", "PowerOff",
+       "Save", "LoadSaved", "DialogSettings", "LineSignals", "LineReceives", "PortFaults"]
+CTS, DSR, RING, RLSD = 0x10, 0x20, 0x40, 0x80
+PARITY_ERROR, FRAMING_ERROR = 0x04, 0x08
+GET_STATE_FAILS, SET_STATE_FAILS, MODEM_STATUS_FAILS = 1 << 2, 1 << 3, 1 << 8
+
+
+def op(name, *args):
+    return bytes([OPS.index(name)]) + bytes(args)
+
+
+def faults(mask):
+    return op("PortFaults") + struct.pack("<H", mask)
+
+
+def setup(panel=True, port=1, lock=False, rate_index=5, fmt=27, clock=2457600, long_name=False):
+    """Flags, the settings file's settings, the system clock. fmt: parity % 3,
+    stop bits // 3 % 3, byte size 5 + // 9 % 4; 27 is 8N1."""
+    flags = (1 if panel else 0) | (2 if long_name else 0)
+    return bytes([flags, (port - 1) | (0x80 if lock else 0), rate_index, fmt]) + struct.pack("<I", clock)
+
+
+def running_line():
+    """Timer2 count 16 and mode 0x4E: 2457600 / (16 * 16) = 9600 baud, 8N1;
+    then transmitter and receiver on, DTR and RTS, CTS and DSR from the line."""
+    return (op("Timer2Changed") + struct.pack("<i", 16) + op("WriteModeCommand", 0x4E)
+            + op("WriteModeCommand", 0x37) + op("LineSignals", CTS | DSR, 0))
+
+
+GUEST = {
+    "echo": setup() + running_line() + op("LineReceives", 1, ord("Z")) + op("WriteData", ord("A"))
+    + op("Ticks", 3) + op("ReadStatus") + op("ReadData") + op("WriteData", ord("B"))
+    + op("WriteData", ord("C")) + op("Ticks", 4) + op("ReadStatus"),
+    "interrupts-and-faults": setup(lock=True, fmt=2 + 9 * 2) + running_line() + op("WritePortC", 7)
+    + op("SetResetPortC", 4) + op("SetResetPortC", 5) + faults(MODEM_STATUS_FAILS)
+    + op("WriteData", 0x55) + op("Ticks", 2) + op("LineSignals", RING | RLSD, PARITY_ERROR | FRAMING_ERROR | 0x40)
+    + faults(0) + op("ReadStatus") + op("ReadPortB") + op("WriteModeCommand", 0x17)
+    + op("ReadPortC") + op("Ticks", 2),
+    "save-load-power": setup(port=3) + running_line() + op("WriteData", 0x41) + op("Save") + op("Ticks", 2)
+    + op("DialogSettings", 0x81, 7, 27) + op("LoadSaved") + op("PowerOff") + op("LateTick") + op("Reset")
+    + op("LoadSaved") + op("Ticks", 2),
+    "sync-mode-and-timer2": setup() + op("WriteModeCommand", 0x00) + op("WriteModeCommand", 0x16)
+    + op("WriteModeCommand", 0x16) + op("Timer2Changed") + struct.pack("<i", 0) + op("WriteModeCommand", 0x40)
+    + faults(GET_STATE_FAILS | SET_STATE_FAILS) + op("WriteModeCommand", 0xFE)
+    + op("Timer2Changed") + struct.pack("<i", -1) + op("Ticks", 3),
+}
+
+
+def saved_block(version=1, port_ready=1, program_state=3, baud_factor=16, timer2=16, mode=0x4E, lock=0,
+                rate=9600):
+    chip = bytearray(18)
+    chip[2] = 0x05  # status: TxRDY, TxEMPTY
+    chip[7] = chip[8] = 1  # receiver and transmitter enabled
+    chip[13] = program_state
+    chip[17] = port_ready
+    settings = struct.pack("<5i", lock, rate, 0, 0, 8) + b"COM1".ljust(260, b"\0")
+    return (struct.pack("<I", version) + bytes(chip) + settings
+            + struct.pack("<iIIB", timer2, baud_factor, 9600, mode))
+
+
+def snapshot_seed(block, before=b"", stored_length=None):
+    length = len(block) if stored_length is None else stored_length
+    return setup() + bytes([len(before)]) + before + struct.pack("<H", length) + block[:length] \
+        + op("WriteData", 0x41) + op("Ticks", 3) + op("ReadStatus")
+
+
+SNAPSHOT = {
+    "restore-running-port": snapshot_seed(saved_block(), before=running_line()),
+    "restore-locked-settings": snapshot_seed(saved_block(lock=1, rate=38400)),
+    "other-version": snapshot_seed(saved_block(version=2), before=running_line()),
+    "stored-short": snapshot_seed(saved_block(), stored_length=100),
+    "stored-long": snapshot_seed(saved_block() + bytes(85)),
+    "out-of-sequence": snapshot_seed(saved_block(program_state=5, baud_factor=0, timer2=0)),
+}
+
+if __name__ == "__main__":
+    here = os.path.dirname(os.path.abspath(__file__))
+    for fuzzer, seeds in (("guest", GUEST), ("snapshot", SNAPSHOT)):
+        folder = os.path.join(here, "corpus", fuzzer)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), "wb") as seed:
+                seed.write(data)

@@ -86,15 +86,6 @@ TEST(SettingsPath, APathThatDoesNotFitIsRefused)
     EXPECT_STREQ(buffer, "");
 }
 
-TEST(ConfigDialog, ItemListsMatchTheSettingsValues)
-{
-    for (int i = 0; i < kStandardRateCount; ++i) {
-        EXPECT_EQ(kRateItems[i].data, static_cast<std::int32_t>(StandardRates[i]));
-        EXPECT_EQ(std::to_string(kRateItems[i].data), kRateItems[i].text);
-    }
-    for (int i = 0; i < kPortItemCount; ++i) EXPECT_EQ("COM" + std::to_string(i + 1), kPortItems[i].text);
-}
-
 TEST(ConfigDialog, OkWritesAllSixKeysAndTheRecordTheyMake)
 {
     RecordingProfile ini("");

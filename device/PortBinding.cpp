@@ -11,6 +11,7 @@ constexpr char kDevicePathPrefix[] = "//./";
 
 int Rs232cDevice::openPort(bool useApplied)
 {
+    AlertScope alerts(*this);  // the failure message waits until the locks are gone
     ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
     if (!useApplied) std::memcpy(&appliedSettings, &configuredSettings, sizeof appliedSettings);

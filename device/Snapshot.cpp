@@ -100,7 +100,7 @@ int Rs232cDevice::loadSnapshot(const std::uint8_t* block)
         // reset then expects a mode byte.
         static const std::uint8_t kBackToModeByte[] = {0x00, 0x00, 0x00, 0x40};
         for (std::uint8_t programming : kBackToModeByte) writeModeCommand(programming);
-        writeModeCommand(modeByte);
+        writeModeCommand(savedModeByte);  // the first 0x00 may have replaced modeByte
         timer2Changed(savedTimer2Count);
         std::memcpy(&configuredSettings, &userSettings, sizeof configuredSettings);
     }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <set>
 
@@ -64,7 +65,8 @@ DWORD WINAPI watchAlerts(void*)
             char text[1024] = "";
             GetWindowTextA(box, caption, sizeof caption);
             int length = GetDlgItemTextA(box, kMessageText, text, sizeof text);
-            say("alert caption=%s text=%s", caption,
+            say("alert caption=%s text=%s",
+                hexOf(reinterpret_cast<const std::uint8_t*>(caption), std::strlen(caption)).c_str(),
                 hexOf(reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(length)).c_str());
             answered.insert(box);
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),

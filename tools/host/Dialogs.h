@@ -7,7 +7,7 @@
 #include <vector>
 
 // Watches for the plug-in's message boxes from a thread of its own; prints
-// each one's caption and text (as hex bytes of the ANSI text) and presses OK.
+// each one's caption and text (hex bytes of the ANSI texts) and presses OK.
 void startAlertWatcher();
 void stopAlertWatcher();
 

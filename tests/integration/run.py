@@ -1,0 +1,25 @@
+"""Runs the integration tests under Wine and ends with a 'N passed, N failed' line."""
+import os
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+
+def main():
+    pattern = sys.argv[1] if len(sys.argv) > 1 else "test_*.py"
+    suite = unittest.defaultTestLoader.discover(HERE, pattern=pattern, top_level_dir=HERE)
+    started = time.monotonic()
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    failed = len(result.failures) + len(result.errors)
+    passed = result.testsRun - failed - len(result.skipped)
+    print(f"integration tests took {time.monotonic() - started:.0f} s")
+    print(f"integration: {passed} passed, {failed} failed"
+          + (f", {len(result.skipped)} skipped" if result.skipped else ""))
+    return 0 if failed == 0 and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,132 @@
+"""What every integration test shares: one Wine prefix for the whole run,
+a fresh virtual line and a fresh host simulator for each test."""
+import atexit
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
+
+from virtual_line import VirtualLine, build_cable  # noqa: E402
+from winehost import HostSim, WinePrefix, fields, windows_path  # noqa: E402
+
+BUILD = os.environ.get("HOSTSIM_BUILD", os.path.join(ROOT, "build/win64"))
+EXE = os.path.join(BUILD, "hostsim.exe")
+DLL = os.path.join(BUILD, "RS232C.dll")
+
+# Mode bytes: factor x16, 8 data bits, no parity, one stop bit; and the count
+# of Timer2 that makes 2457600 Hz / (16 x 16) = 9600 bit/s.
+MODE_8N1_X16 = 0x4E
+COUNT_9600 = 16
+
+
+class Workspace:
+    """The run's folder, its Wine prefix (COM1 on the line's near side) and the cable library."""
+    _instance = None
+
+    @classmethod
+    def get(cls):
+        if cls._instance is None:
+            cls._instance = cls()
+        return cls._instance
+
+    def __init__(self):
+        self.directory = tempfile.mkdtemp(prefix="rs232c-integration-")
+        self.near = os.path.join(self.directory, "near")
+        self.wine_log = os.path.join(self.directory, "wine.log")
+        self.cable = build_cable()
+        self.prefix = WinePrefix(self.directory, self.near, self.wine_log).create()
+        atexit.register(self.close)
+
+    def close(self):
+        self.prefix.stop_server()
+        if os.environ.get("KEEP_INTEGRATION_FILES"):
+            print(f"integration files kept in {self.directory}")
+        else:
+            shutil.rmtree(self.directory, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.directory, name)
+
+
+def write_ini(path, **keys):
+    with open(path, "w", newline="\r\n") as f:
+        f.write("[RS-232C]\n")
+        for key, value in keys.items():
+            f.write(f"{key}={value}\n")
+
+
+def read_ini(path):
+    with open(path, encoding="latin-1") as f:
+        return dict(line.strip().split("=", 1) for line in f if "=" in line)
+
+
+class HostTest(unittest.TestCase):
+    """A test with a host simulator of its own, on a virtual line of its own.
+
+    Subclasses set INI (the settings file's keys), LINE (False for no line)
+    and LINES (the far end's modem lines at the start)."""
+    INI = {"LOCK": "0"}
+    LINE = True
+    LINES = dict(cts=True, dsr=True, dcd=True)
+
+    def setUp(self):
+        self.work = Workspace.get()
+        self.ini = self.work.path(f"{self.id()}.ini")
+        write_ini(self.ini, **self.INI)
+        self.line = None
+        if self.LINE:
+            self.line = VirtualLine(self.work.directory, self.work.near).start()
+            self.line.set_lines(**self.LINES)
+        self.sim = self.start_sim()
+
+    def start_sim(self):
+        sim = HostSim(self.work.prefix, EXE, DLL, self.ini, line=self.line, cable=self.work.cable,
+                      log=self.work.wine_log)
+        self.assertEqual(sim.startup[-1], "ready", sim.startup)
+        return sim
+
+    def tearDown(self):
+        if self.sim:
+            self.sim.quit()
+        if self.line:
+            self.line.stop()
+
+    # ---- helpers ------------------------------------------------------------
+
+    def program(self, mode=MODE_8N1_X16, count=COUNT_9600, command=0x37):
+        """The guest's usual start: Timer2 count, mode byte, command byte."""
+        self.sim.command(f"timer2 {count}")
+        self.sim.command(f"mode {mode:02X}")
+        self.sim.command(f"cmd {command:02X}")
+
+    def comm_calls(self):
+        return self.sim.command("comm")
+
+    def dcbs(self, calls):
+        return [fields(call) for call in calls if call.startswith("comm dcb")]
+
+    def alerts(self, lines):
+        return [bytes.fromhex(fields(line)["text"]) for line in lines if line.startswith("alert")]
+
+    def panel(self):
+        lines = self.sim.command("panel")
+        leds = {k: v.split("(")[0] for k, v in fields(next(l for l in lines if l.startswith("leds"))).items()}
+        figures = fields(next(l for l in lines if l.startswith("fields")))
+        return leds, figures
+
+    def send_text(self, data):
+        """Guest to far end: returns what the far end read."""
+        result = fields(self.sim.command(f"send hex:{data.hex()}")[0])
+        self.assertEqual(result["end"], "done")
+        return self.line.read(len(data), timeout=5)
+
+    def receive_text(self, data):
+        """Far end to guest: returns what the guest read."""
+        self.line.write(data)
+        self.assertTrue(self.line.delivered(len(data)))
+        lines = self.sim.command(f"recv {len(data)}")
+        return bytes.fromhex(fields(next(l for l in lines if l.startswith("data hex")))["hex"])

@@ -32,6 +32,16 @@ TEST_F(CharacterTimer, PeriodFollowsThePortsCharacterFormat)
     EXPECT_EQ(host.periods().back(), 270);
 }
 
+TEST_F(CharacterTimer, PeriodIsNeverZero)
+{
+    // A hand-edited settings file locking 0-bit characters at 115200: one stop
+    // bit alone lasts 0.87 timer units.
+    loadSettings(makeSettings("COM1", 1, 115200, kNoParity, kOneStopBit, 0));
+    programAsync(0x4E, kClock, 16);
+    host.fireTimes(2);
+    EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{1, 1, 1}));
+}
+
 TEST_F(CharacterTimer, RateChangeStartsTheCarryAfresh)
 {
     programmed();

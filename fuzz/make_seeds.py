@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the committed seed inputs of the guest and snapshot fuzzers.
+"""Writes the committed seed inputs of the fuzzers.
 
-Each seed is a short, meaningful session in the input format of
-fuzz/GuestSession.h, so that the fuzzers start from traffic a real guest
-produces. Run it again after changing that format.
+Each guest and snapshot seed is a short, meaningful session in the input
+format of fuzz/GuestSession.h, so that the fuzzers start from traffic a real
+guest produces; each settings seed is a settings file with dialog edits
+(fuzz/settings_fuzzer.cpp). Run it again after changing those formats.
 """
 import os
 import struct
@@ -84,9 +85,31 @@ SNAPSHOT = {
     "out-of-sequence": snapshot_seed(saved_block(program_state=5, baud_factor=0, timer2=0)),
 }
 
+KEEP = 0x00  # a dialog edit byte that leaves the list as it opened
+
+
+def settings_seed(text, edits=(KEEP,) * 6, port_refuses=False):
+    """Dialog edits (index + 0xC0 selects that item), whether the port refuses
+    to open, then the settings file's text."""
+    return bytes(edits) + bytes([1 if port_refuses else 0]) + text
+
+
+SETTINGS = {
+    "empty": settings_seed(b""),
+    "defaults": settings_seed(b"[RS-232C]\r\nPORT=COM1\r\nLOCK=1\r\nBAUDRATE=9600\r\nPARITY=NONE\r\n"
+                              b"STOPBITS=1\r\nBYTESIZE=8\r\n"),
+    "out-of-range-values": settings_seed(b"[rs-232c]\nPORT=com3\nLOCK=2\nBAUDRATE=9601\nPARITY=even\n"
+                                         b"STOPBITS=3\nBYTESIZE=9\n", edits=(KEEP, 0xC0 + 7, KEEP, KEEP, KEEP, 1)),
+    "other-port-and-edits-out-of-range": settings_seed(
+        b"[Other]\nPORT=COM9\n[RS-232C]\n PORT = \"/dev/ttyUSB0\" \nBAUDRATE=+038400x\n[RS-232C]\nLOCK=0\n",
+        edits=(0xFF, 0x80, 0xC0 + 2, 0xC0 + 1, 0xC0 + 3, 0), port_refuses=True),
+    "long-shift-jis-port": settings_seed(b"[RS-232C]\nPORT=" + b"X" * 238 + b"\x83\x5e\x83\x43COM" + b"\nLOCK=1",
+                                         port_refuses=True),
+}
+
 if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
-    for fuzzer, seeds in (("guest", GUEST), ("snapshot", SNAPSHOT)):
+    for fuzzer, seeds in (("guest", GUEST), ("snapshot", SNAPSHOT), ("settings", SETTINGS)):
         folder = os.path.join(here, "corpus", fuzzer)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

@@ -75,7 +75,7 @@ class HostSim:
         if clock:
             args += ["--clock", str(clock)]
         self.log = open(log or os.devnull, "ab")
-        env = prefix.env(cable, line.cable_path if line else None)
+        env = prefix.env(cable, line.cable_path) if line else prefix.env()
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
                                         env=env)
         self._buffer = b""

@@ -1,10 +1,11 @@
 """A serial line between Wine and a test, with modem lines.
 
 socat joins two pseudo-terminals: Wine opens the near one as a COM port, the
-test holds the far one for the whole run (socat ends the pair when the last
-holder of a side closes it). The virtual cable library, preloaded into Wine,
-gives the near side its modem lines through a small shared state file that
-this module maps: the far end sets CTS, DSR, RI and DCD there and reads the
+test holds the far one. socat keeps both open itself, so the line outlives
+a run of the host, and whether Wine's side holds the port shows in /proc
+(near_holders). The virtual cable library, preloaded
+into Wine, gives the near side its modem lines through a small shared state
+file that this module maps: the far end sets CTS, DSR, RI and DCD there and reads the
 DTR, RTS and break that Wine's side drives.
 """
 import fcntl
@@ -59,7 +60,7 @@ class VirtualLine:
                 os.unlink(link)
         log = open(os.path.join(self.directory, "socat.log"), "ab")
         self.socat = subprocess.Popen(
-            ["socat", "-d", "-d", f"pty,raw,echo=0,link={self.far}", f"pty,raw,echo=0,wait-slave,link={self.near}"],
+            ["socat", "-d", "-d", f"pty,raw,echo=0,link={self.near}", f"pty,raw,echo=0,link={self.far}"],
             stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
         log.close()
         deadline = time.monotonic() + 10
@@ -181,17 +182,31 @@ class VirtualLine:
         finally:
             os.close(fd)
 
-    def hung_up(self, timeout=5):
-        """True once the near side is gone: socat ends the pair and the far end reads EOF or EIO."""
+    def near_holders(self):
+        """The processes other than socat (which keeps it open itself) that hold the near side."""
+        device = os.path.realpath(self.near)
+        holders = set()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            if int(pid) == self.socat.pid:
+                continue
+            try:
+                for fd in os.listdir(f"/proc/{pid}/fd"):
+                    try:
+                        if os.readlink(f"/proc/{pid}/fd/{fd}") == device:
+                            holders.add(int(pid))
+                    except OSError:
+                        pass
+            except OSError:
+                pass
+        return holders
+
+    def near_closed(self, timeout=5):
+        """True once no process holds the near side: Wine's side has closed the port."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if self.socat.poll() is not None:
+            if not self.near_holders():
                 return True
-            poller = select.poll()
-            poller.register(self.fd, select.POLLIN | select.POLLHUP)
-            for _, events in poller.poll(50):
-                if events & select.POLLHUP:
-                    return True
+            time.sleep(0.05)
         return False
 
     def near_termios(self):

@@ -19,6 +19,8 @@ def main():
     print(f"integration tests took {time.monotonic() - started:.0f} s")
     print(f"integration: {passed} passed, {failed} failed"
           + (f", {len(result.skipped)} skipped" if result.skipped else ""))
+    if failed:
+        os.environ["KEEP_INTEGRATION_FILES"] = "1"  # Wine's log and the files stay for a look
     return 0 if failed == 0 and result.testsRun > 0 else 1
 
 

@@ -13,7 +13,6 @@ import time
 
 WINE = "/usr/lib/wine/wine64"
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
-FONT_KEY = r"HKCU\Software\Wine\Fonts\Replacements"
 
 
 def windows_path(path):
@@ -46,7 +45,14 @@ class WinePrefix:
         for n in range(2, 11):
             self._run(WINE, "reg", "add", PORTS_KEY, "/v", f"COM{n}", "/d", f"/nonexistent/com{n}", "/f")
         # Japanese dialog texts drawn with the metrics they were laid out for.
-        self._run(WINE, "reg", "add", FONT_KEY, "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f")
+        # A Unicode .reg file carries the Japanese value name intact, which a
+        # command line does not when the locale is not generated.
+        fonts = os.path.join(os.path.dirname(self.path), "fonts.reg")
+        with open(fonts, "w", encoding="utf-16") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
+                    '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n')
+        self._run(WINE, "regedit", "/S", windows_path(fonts))
         self.stop_server()
         dosdevices = os.path.join(self.path, "dosdevices")
         for n in range(2, 11):

@@ -67,6 +67,26 @@ void copyPortName(char (&out)[kPortNameSize], const char* name)
     std::memset(out, 0, sizeof out);
     std::memcpy(out, name, strnlen(name, sizeof out - 1));
 }
+
+// The profile functions trim blanks around a value and take one pair of
+// matching quotes off it. A port name that would lose either is written
+// inside quotes of its own, so that it loads back exactly as it is.
+void writePortName(PrivateProfile& profile, const char* file, const char* name)
+{
+    const std::size_t length = std::strlen(name);
+    const auto edge = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    const bool quotedAlready = length >= 2 && (name[0] == '"' || name[0] == '\'') && name[length - 1] == name[0];
+    const bool blankAtEdge = length > 0 && (edge(name[0]) || edge(name[length - 1]));
+    if (!quotedAlready && !blankAtEdge) {
+        profile.writeString(kSettingsSection, "PORT", name, file);
+        return;
+    }
+    char quoted[kPortNameSize + 2];
+    quoted[0] = quoted[length + 1] = name[0] == '"' ? '\'' : '"';
+    std::memcpy(quoted + 1, name, length);
+    quoted[length + 2] = '\0';
+    profile.writeString(kSettingsSection, "PORT", quoted, file);
+}
 }  // namespace
 
 bool storeSettingsPath(char (&buffer)[kSettingsPathSize], const char* path)
@@ -132,7 +152,7 @@ LineSettings confirmChoices(PrivateProfile& profile, const char* file, const Con
     std::memset(&settings, 0, sizeof settings);
     const bool otherPort = choices.hasOtherPort && choices.port == kPortItemCount;
     copyPortName(settings.portName, otherPort ? choices.otherPort : pick(kPortItems, choices.port).text);
-    profile.writeString(kSettingsSection, "PORT", settings.portName, file);
+    writePortName(profile, file, settings.portName);
 
     settings.lock = choices.locked ? 1 : 0;
     profile.writeString(kSettingsSection, "LOCK", choices.locked ? "1" : "0", file);

@@ -146,6 +146,20 @@ TEST(ConfigDialog, APortOutsideTheListIsOfferedAfterItAndKept)
     EXPECT_EQ(untouchedOk("PORT=\n", stored)[0], "PORT=");  // an empty name stays empty
 }
 
+TEST(ConfigDialog, APortNameTheProfileWouldTrimIsWrittenInQuotesAndLoadsBackAsItWas)
+{
+    for (const char* name : {"'COM7'", "\"COM7\"", " COM7", "COM7\t", "\"", "'"}) {
+        const std::string file = std::string("[RS-232C]\nPORT=") + (name[0] == '"' ? "'" : "\"") + name +
+                                 (name[0] == '"' ? "'" : "\"") + "\n";
+        RecordingProfile ini(file);
+        const LineSettings loaded = readSettings(ini, "settings.ini");
+        ASSERT_STREQ(loaded.portName, name) << file;
+        const LineSettings confirmed = confirmChoices(ini, "settings.ini", openingChoices(ini, "settings.ini"));
+        EXPECT_STREQ(confirmed.portName, name);
+        EXPECT_STREQ(readSettings(ini, "settings.ini").portName, name) << "after OK, the file reads back another name";
+    }
+}
+
 TEST(ConfigDialog, AnOverlongPortIsCutAsItLoadsAndNothingOverruns)
 {
     LineSettings stored;

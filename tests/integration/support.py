@@ -118,6 +118,15 @@ class HostTest(unittest.TestCase):
         figures = fields(next(l for l in lines if l.startswith("fields")))
         return leds, figures
 
+    def refreshed_leds(self, expected, timeout=5):
+        """The LEDs once a 500 ms refresh of the panel has shown `expected` (or the last seen)."""
+        for _ in range(int(timeout / 0.25)):
+            leds, _ = self.panel()
+            if leds == expected:
+                break
+            self.sim.command("wait 250")
+        return leds
+
     def send_text(self, data):
         """Guest to far end: returns what the far end read."""
         result = fields(self.sim.command(f"send hex:{data.hex()}")[0])

@@ -1,5 +1,5 @@
 // Binding to the real serial port: opened by name, kept while the name stays
-// the same, set up for byte-at-a-time polling.
+// the same and the port answers, set up for byte-at-a-time polling.
 #include <cstring>
 
 #include "device/Messages.h"
@@ -28,6 +28,17 @@ int Rs232cDevice::openPort(bool useApplied)
         forgetCharacterFormat();
     }
 
+    // A port kept open whose settings can no longer be read has gone from
+    // under its handle (a USB adapter pulled out, a device removed): that
+    // handle never works again, so it is closed and the name opened afresh.
+    CommState state;
+    bool stateRead = portOpen() && platform.serial->getState(portHandle, state);
+    if (portOpen() && !stateRead) {
+        platform.serial->close(portHandle);
+        portHandle = kNoPort;
+        forgetCharacterFormat();
+    }
+
     if (!portOpen()) {
         if (nameUsable) {
             char path[kMessageBufferSize];
@@ -44,6 +55,7 @@ int Rs232cDevice::openPort(bool useApplied)
             return 0;
         }
         forgetCharacterFormat();
+        stateRead = platform.serial->getState(portHandle, state);
     }
 
     chip.portReady = 1;
@@ -51,8 +63,7 @@ int Rs232cDevice::openPort(bool useApplied)
 
     // Re-apply the port's own settings every time (failures are the port's to
     // report, not ours), then make reads return at once with what is buffered.
-    CommState state;
-    if (platform.serial->getState(portHandle, state)) platform.serial->setState(portHandle, state);
+    if (stateRead) platform.serial->setState(portHandle, state);
     forgetCharacterFormat();
     platform.serial->setTimeouts(portHandle, CommTimeouts{kReadReturnsAtOnce, 0, 0, 0, 0});
     platform.serial->setEventMask(portHandle, kPortEventMask);

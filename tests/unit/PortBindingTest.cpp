@@ -78,6 +78,35 @@ TEST_F(PortBinding, ChangedNameClosesTheOldPortAndOpensTheNewOne)
     EXPECT_STREQ(device.appliedSettings.portName, "COM2");
 }
 
+TEST_F(PortBinding, KeptPortThatNoLongerAnswersIsOpenedAfresh)
+{
+    programmed(0x40);
+    const PortHandle gone = device.portHandle;
+    port.failOperation(PortOp::GetState);  // the adapter was pulled out
+    port.failOperation(PortOp::Open);
+    mark();
+    device.writeModeCommand(0x4E);
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"GetState", "Close", "Open //./COM1"}));
+    EXPECT_FALSE(port.isOpen(gone));
+    EXPECT_FALSE(device.portOpen());
+    EXPECT_EQ(device.chip.portReady, 0);
+    EXPECT_EQ(alert.shown(), std::vector<std::string>{openFailureText("COM1")});
+
+    // Plugged in again: the next mode byte opens it and programs it.
+    port.failOperation(PortOp::GetState, false);
+    port.failOperation(PortOp::Open, false);
+    device.writeModeCommand(0x40);
+    mark();
+    device.writeModeCommand(0x4E);
+    const std::vector<std::string> log = logSinceMark();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3),
+              (std::vector<std::string>{"Open //./COM1", "GetState", "SetState 9600 8 N 1 flags=0x20A1"}));
+    EXPECT_EQ(device.chip.portReady, 1);
+    EXPECT_EQ(port.openCount(), 2u);
+    EXPECT_EQ(alert.shown().size(), 1u);
+}
+
 TEST_F(PortBinding, ApplyingSavedSettingsOpensTheSavedPortName)
 {
     loadSettings(makeSettings("COM1"));

@@ -24,7 +24,7 @@ COUNT_9600 = 16
 
 
 class Workspace:
-    """The run's folder, its Wine prefix (COM1 on the line's near side) and the cable library."""
+    """The run's folder, its Wine prefix (COM1 and COM2 on the near sides of two lines) and the cable library."""
     _instance = None
 
     @classmethod
@@ -36,9 +36,10 @@ class Workspace:
     def __init__(self):
         self.directory = tempfile.mkdtemp(prefix="rs232c-integration-")
         self.near = os.path.join(self.directory, "near")
+        self.near2 = os.path.join(self.directory, "near2")
         self.wine_log = os.path.join(self.directory, "wine.log")
         self.cable = build_cable()
-        self.prefix = WinePrefix(self.directory, self.near, self.wine_log).create()
+        self.prefix = WinePrefix(self.directory, self.near, self.wine_log, com2=self.near2).create()
         atexit.register(self.close)
 
     def close(self):
@@ -67,11 +68,13 @@ def read_ini(path):
 class HostTest(unittest.TestCase):
     """A test with a host simulator of its own, on a virtual line of its own.
 
-    Subclasses set INI (the settings file's keys), LINE (False for no line)
-    and LINES (the far end's modem lines at the start)."""
+    Subclasses set INI (the settings file's keys), LINE (False for no line),
+    LINES (the far end's modem lines at the start) and VIRTUAL (False for the
+    real-time timer)."""
     INI = {"LOCK": "0"}
     LINE = True
     LINES = dict(cts=True, dsr=True, dcd=True)
+    VIRTUAL = True
 
     def setUp(self):
         self.work = Workspace.get()
@@ -85,7 +88,7 @@ class HostTest(unittest.TestCase):
 
     def start_sim(self):
         sim = HostSim(self.work.prefix, EXE, DLL, self.ini, line=self.line, cable=self.work.cable,
-                      log=self.work.wine_log)
+                      virtual=self.VIRTUAL, log=self.work.wine_log)
         self.assertEqual(sim.startup[-1], "ready", sim.startup)
         return sim
 

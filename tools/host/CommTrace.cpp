@@ -40,6 +40,63 @@ decltype(&EscapeCommFunction) realEscapeCommFunction;
 decltype(&PurgeComm) realPurgeComm;
 decltype(&SetCommTimeouts) realSetCommTimeouts;
 decltype(&SetCommMask) realSetCommMask;
+decltype(&ReadFile) realReadFile;
+decltype(&WriteFile) realWriteFile;
+decltype(&ClearCommError) realClearCommError;
+decltype(&GetCommModemStatus) realGetCommModemStatus;
+decltype(&GetCommState) realGetCommState;
+
+enum TimedCall { kReadFile, kWriteFile, kClearCommError, kGetCommModemStatus, kGetCommState, kTimedCalls };
+const char* const kTimedNames[kTimedCalls] = {"ReadFile", "WriteFile", "ClearCommError", "GetCommModemStatus",
+                                              "GetCommState"};
+volatile LONG64 timedCount[kTimedCalls];
+volatile LONG64 timedCounts[kTimedCalls];  // performance-counter counts
+
+class Stopwatch {
+public:
+    explicit Stopwatch(TimedCall call) : call_(call) { QueryPerformanceCounter(&start_); }
+    ~Stopwatch()
+    {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        InterlockedIncrement64(&timedCount[call_]);
+        InterlockedExchangeAdd64(&timedCounts[call_], end.QuadPart - start_.QuadPart);
+    }
+
+private:
+    TimedCall call_;
+    LARGE_INTEGER start_;
+};
+
+BOOL WINAPI timedReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped)
+{
+    Stopwatch watch(kReadFile);
+    return realReadFile(handle, buffer, size, done, overlapped);
+}
+
+BOOL WINAPI timedWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped)
+{
+    Stopwatch watch(kWriteFile);
+    return realWriteFile(handle, buffer, size, done, overlapped);
+}
+
+BOOL WINAPI timedClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status)
+{
+    Stopwatch watch(kClearCommError);
+    return realClearCommError(handle, errors, status);
+}
+
+BOOL WINAPI timedGetCommModemStatus(HANDLE handle, LPDWORD lines)
+{
+    Stopwatch watch(kGetCommModemStatus);
+    return realGetCommModemStatus(handle, lines);
+}
+
+BOOL WINAPI timedGetCommState(HANDLE handle, LPDCB dcb)
+{
+    Stopwatch watch(kGetCommState);
+    return realGetCommState(handle, dcb);
+}
 
 HANDLE WINAPI tracedCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                 DWORD disposition, DWORD flags, HANDLE model)
@@ -166,7 +223,27 @@ bool traceCommCalls(HMODULE plugin)
     patch("PurgeComm", tracedPurgeComm, realPurgeComm);
     patch("SetCommTimeouts", tracedSetCommTimeouts, realSetCommTimeouts);
     patch("SetCommMask", tracedSetCommMask, realSetCommMask);
+    patch("ReadFile", timedReadFile, realReadFile);
+    patch("WriteFile", timedWriteFile, realWriteFile);
+    patch("ClearCommError", timedClearCommError, realClearCommError);
+    patch("GetCommModemStatus", timedGetCommModemStatus, realGetCommModemStatus);
+    patch("GetCommState", timedGetCommState, realGetCommState);
     return all;
+}
+
+std::vector<std::string> commCallTimes()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<std::string> lines;
+    for (int call = 0; call < kTimedCalls; ++call) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%s count=%lld us=%lld", kTimedNames[call],
+                      static_cast<long long>(timedCount[call]),
+                      static_cast<long long>(timedCounts[call] * 1000000 / frequency.QuadPart));
+        lines.emplace_back(line);
+    }
+    return lines;
 }
 
 std::vector<std::string> takeCommCalls()

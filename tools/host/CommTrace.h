@@ -16,3 +16,8 @@
 bool traceCommCalls(HMODULE plugin);
 // The calls recorded since the last take, one line each, oldest first.
 std::vector<std::string> takeCommCalls();
+
+// The calls the character timer and the status reads make too often to list
+// one by one are counted and timed instead: one "name count=N us=T" line each,
+// totals since the program started.
+std::vector<std::string> commCallTimes();

@@ -110,10 +110,47 @@ void reportTimer(bool forget)
         if (i) periods += ',';
         periods += std::to_string(r.recentPeriods[i]);
     }
-    say("timer acquired=%d armed=%d now=%llu expiries=%llu sets=%u starts=%u stops=%u halts=%u periods=%s",
+    say("timer acquired=%d armed=%d now=%llu expiries=%llu sets=%u starts=%u stops=%u halts=%u tick_us=%llu "
+        "periods=%s",
         r.acquired ? 1 : 0, r.armed ? 1 : 0, static_cast<unsigned long long>(r.now),
-        static_cast<unsigned long long>(r.expiries), r.sets, r.starts, r.stops, r.halts, periods.c_str());
+        static_cast<unsigned long long>(r.expiries), r.sets, r.starts, r.stops, r.halts,
+        static_cast<unsigned long long>(r.tickMicroseconds), periods.c_str());
     if (forget) hostTimer().forgetPeriods();
+}
+
+// CPU time of the whole process, and the real time spent inside the plug-in:
+// its ticks (on the timer's thread) and the guest's port accesses.
+void reportCpu()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto microseconds = [](const FILETIME& t) {
+        return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10;
+    };
+    HostTimer::Report r = hostTimer().report();
+    say("cpu user_us=%llu kernel_us=%llu tick_us=%llu ticks=%llu guest_us=%llu accesses=%llu", microseconds(user),
+        microseconds(kernel), static_cast<unsigned long long>(r.tickMicroseconds),
+        static_cast<unsigned long long>(r.expiries), static_cast<unsigned long long>(guestMicroseconds()),
+        static_cast<unsigned long long>(guestAccesses()));
+    for (const std::string& call : commCallTimes()) say("cpu %s", call.c_str());
+}
+
+// "load PATH after MS": the host restores the machine from a thread of its
+// own while the guest goes on, as a user's click on "load" would.
+struct LaterLoad {
+    std::vector<std::uint8_t> block;
+    DWORD delay;
+};
+
+DWORD WINAPI loadLater(void* context)
+{
+    auto* job = static_cast<LaterLoad*>(context);
+    Sleep(job->delay);
+    std::uint8_t result = 0;
+    bool ok = hostMachine().load(job->block.data(), result);
+    say("loaded result=%u%s", result, ok ? "" : " error");
+    delete job;
+    return 0;
 }
 
 bool needVirtual(const char* command)
@@ -230,6 +267,13 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
             say("error %s is not a %u-byte block", arg(1).c_str(), machine.saveSize);
             return false;
         }
+        if (arg(2) == "after") {
+            HANDLE thread = CreateThread(nullptr, 0, loadLater,
+                                         new LaterLoad{block, static_cast<DWORD>(number(arg(3)))}, 0, nullptr);
+            if (!thread) return false;
+            CloseHandle(thread);
+            return true;
+        }
         std::uint8_t result = 0;
         if (!machine.load(block.data(), result)) return false;
         say("loaded result=%u", result);
@@ -237,6 +281,8 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
         return driveConfigDialog(std::vector<std::string>(word.begin() + 1, word.end()));
     } else if (name == "panel") {
         return dumpPanel();
+    } else if (name == "cpu") {
+        reportCpu();
     } else if (name == "comm") {
         for (const std::string& call : takeCommCalls()) say("%s", call.c_str());
     } else if (name == "registrations") {

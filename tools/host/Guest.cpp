@@ -12,16 +12,49 @@ constexpr std::uint16_t kStatusPort = 0x32;
 constexpr std::uint8_t kTxReady = 0x01;
 constexpr std::uint8_t kRxReady = 0x02;
 constexpr std::uint8_t kTxEmpty = 0x04;
+
+// Only the command thread plays the guest, so plain counters do.
+std::uint64_t accessCounts = 0;  // performance-counter counts inside the handlers
+std::uint64_t accesses = 0;
+
+class Timed {
+public:
+    Timed() { QueryPerformanceCounter(&start_); }
+    ~Timed()
+    {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        accessCounts += static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
+        ++accesses;
+    }
+
+private:
+    LARGE_INTEGER start_;
+};
 }  // namespace
 
 std::uint8_t guestIn(std::uint16_t port)
 {
     std::uint8_t value = 0xFF;  // an unclaimed port reads as a floating bus
+    Timed timed;
     hostMachine().readPort(port, value);
     return value;
 }
 
-void guestOut(std::uint16_t port, std::uint8_t value) { hostMachine().writePort(port, value); }
+void guestOut(std::uint16_t port, std::uint8_t value)
+{
+    Timed timed;
+    hostMachine().writePort(port, value);
+}
+
+std::uint64_t guestMicroseconds()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return accessCounts * 1000000u / static_cast<std::uint64_t>(frequency.QuadPart);
+}
+
+std::uint64_t guestAccesses() { return accesses; }
 
 Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
 {

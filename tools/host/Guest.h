@@ -29,3 +29,8 @@ Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const 
 
 std::uint8_t guestIn(std::uint16_t port);
 void guestOut(std::uint16_t port, std::uint8_t value);
+
+// Real time the guest has spent inside the plug-in's port handlers, and how
+// many accesses it made, since the program started.
+std::uint64_t guestMicroseconds();
+std::uint64_t guestAccesses();

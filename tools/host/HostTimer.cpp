@@ -107,8 +107,18 @@ bool HostTimer::fireNext()
         callback = callback_;
     }
     // The tick re-arms through serve(); no lock of ours is held meanwhile.
-    callback();
+    runTick(callback);
     return true;
+}
+
+void HostTimer::runTick(TickCallback callback)
+{
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    callback();
+    QueryPerformanceCounter(&after);
+    Guard guard(lock_);
+    tickCounts_ += static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
 }
 
 std::uint64_t HostTimer::advance(std::uint64_t units)
@@ -166,7 +176,7 @@ void HostTimer::runRealTime()
             }
         }
         if (callback) {
-            callback();
+            runTick(callback);
         } else if (remaining > 150) {
             Sleep(1);
         } else {
@@ -194,6 +204,7 @@ HostTimer::Report HostTimer::report()
     r.starts = starts_;
     r.stops = stops_;
     r.halts = halts_;
+    r.tickMicroseconds = tickCounts_ * 1000000u / static_cast<std::uint64_t>(frequency_.QuadPart);
     r.recentPeriods = periods_;
     return r;
 }

@@ -39,6 +39,7 @@ public:
         std::uint64_t now;
         std::uint64_t expiries;
         std::uint32_t sets, starts, stops, halts;
+        std::uint64_t tickMicroseconds;  // real time spent inside the plug-in's tick
         std::vector<std::int32_t> recentPeriods;  // the last periods set, oldest first
     };
     Report report();
@@ -46,6 +47,7 @@ public:
 
 private:
     static DWORD WINAPI realTimeThread(void* self);
+    void runTick(TickCallback callback);
     void runRealTime();
     std::uint64_t realNow() const;
     std::uint64_t startingPoint() const;
@@ -64,6 +66,7 @@ private:
     std::uint64_t virtualNow_ = 0;
     std::uint64_t expiries_ = 0;
     std::uint32_t sets_ = 0, starts_ = 0, stops_ = 0, halts_ = 0;
+    std::uint64_t tickCounts_ = 0;  // performance-counter counts inside the tick
     std::vector<std::int32_t> periods_;
 
     LARGE_INTEGER frequency_{};

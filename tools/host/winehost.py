@@ -1,9 +1,10 @@
 """Runs the host simulator under Wine on a virtual line.
 
 A WinePrefix is a fresh Wine prefix in a folder of its own, with COM1 mapped
-to the near side of a VirtualLine and COM2 to COM10 made absent (a missing
-path in the registry and a folder where the dosdevices link would go), so
-that no port of the machine itself is ever reached. HostSim starts
+to the near side of a VirtualLine (and COM2 to a second one, if asked) and the
+other ports up to COM10 made absent (a missing path in the registry and a
+folder where the dosdevices link would go), so that no port of the machine
+itself is ever reached. HostSim starts
 hostsim.exe there and exchanges commands and results with it line by line.
 """
 import os
@@ -21,9 +22,10 @@ def windows_path(path):
 
 
 class WinePrefix:
-    def __init__(self, directory, com1, log):
+    def __init__(self, directory, com1, log, com2=None):
         self.path = os.path.join(directory, "prefix")
         self.com1 = com1
+        self.com2 = com2
         self.log = log
 
     def env(self, cable=None, cable_state=None):
@@ -42,7 +44,11 @@ class WinePrefix:
     def create(self):
         self._run(WINE, "wineboot", "-i", timeout=300)
         self._run(WINE, "reg", "add", PORTS_KEY, "/v", "COM1", "/d", self.com1, "/f")
-        for n in range(2, 11):
+        absent = range(3 if self.com2 else 2, 11)
+        if self.com2:
+            self._run(WINE, "reg", "add", PORTS_KEY, "/v", "COM2", "/d", self.com2, "/f")
+            os.makedirs(self.com2, exist_ok=True)  # absent until a line is plugged in there
+        for n in absent:
             self._run(WINE, "reg", "add", PORTS_KEY, "/v", f"COM{n}", "/d", f"/nonexistent/com{n}", "/f")
         # Japanese dialog texts drawn with the metrics they were laid out for.
         # A Unicode .reg file carries the Japanese value name intact, which a
@@ -55,7 +61,7 @@ class WinePrefix:
         self._run(WINE, "regedit", "/S", windows_path(fonts))
         self.stop_server()
         dosdevices = os.path.join(self.path, "dosdevices")
-        for n in range(2, 11):
+        for n in absent:
             link = os.path.join(dosdevices, f"com{n}")
             if os.path.lexists(link) and not os.path.isdir(link):
                 os.unlink(link)

@@ -7,6 +7,12 @@ a run of the host, and whether Wine's side holds the port shows in /proc
 into Wine, gives the near side its modem lines through a small shared state
 file that this module maps: the far end sets CTS, DSR, RI and DCD there and reads the
 DTR, RTS and break that Wine's side drives.
+
+A line can be unplugged and plugged in again (socat ended and started anew on
+the same link names), as a USB serial adapter is pulled out and put back.
+While it is out, a folder stands where the near link was: Wine then finds the
+port absent, where a missing path would make it fall back to a serial port of
+the machine itself (/dev/ttyS*).
 """
 import fcntl
 import mmap
@@ -37,11 +43,12 @@ def build_cable():
 
 
 class VirtualLine:
-    def __init__(self, directory, near_link):
+    def __init__(self, directory, near_link, name=""):
         self.directory = directory
         self.near = near_link                  # the path the COM port is mapped to
-        self.far = os.path.join(directory, "far")
-        self.cable_path = os.path.join(directory, "cable")
+        self.name = name                       # tells the files of two lines in one folder apart
+        self.far = os.path.join(directory, f"far{name}")
+        self.cable_path = os.path.join(directory, f"cable{name}")
         self.socat = None
         self.fd = None
         self._map = None
@@ -55,10 +62,16 @@ class VirtualLine:
         f = open(self.cable_path, "r+b")
         self._map = mmap.mmap(f.fileno(), CABLE_SIZE)
         f.close()
+        return self.plug()
+
+    def plug(self):
+        """Starts the pseudo-terminal pair on the line's link names and opens the far end."""
         for link in (self.near, self.far):
-            if os.path.lexists(link):
+            if os.path.isdir(link) and not os.path.islink(link):
+                os.rmdir(link)
+            elif os.path.lexists(link):
                 os.unlink(link)
-        log = open(os.path.join(self.directory, "socat.log"), "ab")
+        log = open(os.path.join(self.directory, f"socat{self.name}.log"), "ab")
         self.socat = subprocess.Popen(
             ["socat", "-d", "-d", f"pty,raw,echo=0,link={self.near}", f"pty,raw,echo=0,link={self.far}"],
             stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
@@ -73,7 +86,8 @@ class VirtualLine:
         self._pending = b""
         return self
 
-    def stop(self):
+    def unplug(self):
+        """Ends the pair: Wine's handle on the near side is hung up, and the port is absent until plug()."""
         if self.fd is not None:
             os.close(self.fd)
             self.fd = None
@@ -85,6 +99,12 @@ class VirtualLine:
                 self.socat.kill()
                 self.socat.wait()
         self.socat = None
+        if os.path.islink(self.near):
+            os.unlink(self.near)
+        os.makedirs(self.near, exist_ok=True)
+
+    def stop(self):
+        self.unplug()
         if self._map is not None:
             self._map.close()
             self._map = None

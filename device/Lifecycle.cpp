@@ -103,11 +103,7 @@ void Rs232cDevice::powerOff()
     }
     ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
-    if (portOpen()) {
-        platform.serial->close(portHandle);
-        portHandle = kNoPort;
-        forgetCharacterFormat();
-    }
+    if (portOpen()) closePort();
     std::memset(&chip, 0, sizeof chip);
     chip.status = kStatusTxEmpty;
     chip.portB = kPortBAllOff;

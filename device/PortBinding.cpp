@@ -9,6 +9,13 @@ namespace {
 constexpr char kDevicePathPrefix[] = "//./";
 }  // namespace
 
+void Rs232cDevice::closePort()
+{
+    platform.serial->close(portHandle);
+    portHandle = kNoPort;
+    forgetCharacterFormat();
+}
+
 int Rs232cDevice::openPort(bool useApplied)
 {
     AlertScope alerts(*this);  // the failure message waits until the locks are gone
@@ -22,22 +29,14 @@ int Rs232cDevice::openPort(bool useApplied)
     const std::size_t nameLength = strnlen(name, kPortNameSize);
     const bool nameUsable = nameLength <= kMaxPortNameLength;
 
-    if (portOpen() && std::strncmp(openPortName, name, kPortNameSize) != 0) {
-        platform.serial->close(portHandle);
-        portHandle = kNoPort;
-        forgetCharacterFormat();
-    }
+    if (portOpen() && std::strncmp(openPortName, name, kPortNameSize) != 0) closePort();
 
     // A port kept open whose settings can no longer be read has gone from
     // under its handle (a USB adapter pulled out, a device removed): that
     // handle never works again, so it is closed and the name opened afresh.
     CommState state;
     bool stateRead = portOpen() && platform.serial->getState(portHandle, state);
-    if (portOpen() && !stateRead) {
-        platform.serial->close(portHandle);
-        portHandle = kNoPort;
-        forgetCharacterFormat();
-    }
+    if (portOpen() && !stateRead) closePort();
 
     if (!portOpen()) {
         if (nameUsable) {

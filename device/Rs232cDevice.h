@@ -86,6 +86,7 @@ struct Rs232cDevice {
 
     // The real port
     int openPort(bool useApplied);
+    void closePort();  // with the device and register locks held
 
     // Port 0x32 writes: mode byte, sync characters, commands
     void writeModeCommand(std::uint8_t value);

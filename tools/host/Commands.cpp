@@ -41,22 +41,22 @@ bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
 }
 
 // hex:414243, text:anything up to the end of the line, file:path
-bool parseSource(const std::string& spec, std::vector<std::uint8_t>& bytes)
+bool parseSource(const std::string& source, std::vector<std::uint8_t>& bytes)
 {
     bytes.clear();
-    if (spec.rfind("hex:", 0) == 0) {
-        std::string digits = spec.substr(4);
+    if (source.rfind("hex:", 0) == 0) {
+        std::string digits = source.substr(4);
         if (digits.size() % 2) return false;
         for (std::size_t i = 0; i < digits.size(); i += 2)
             bytes.push_back(static_cast<std::uint8_t>(number(digits.substr(i, 2), 16)));
         return true;
     }
-    if (spec.rfind("text:", 0) == 0) {
-        std::string text = spec.substr(5);
+    if (source.rfind("text:", 0) == 0) {
+        std::string text = source.substr(5);
         bytes.assign(text.begin(), text.end());
         return true;
     }
-    if (spec.rfind("file:", 0) == 0) return readFile(spec.substr(5), bytes);
+    if (source.rfind("file:", 0) == 0) return readFile(source.substr(5), bytes);
     return false;
 }
 
@@ -205,9 +205,9 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
         reportLines();
     } else if (name == "send" || name == "xfer") {
         std::vector<std::uint8_t> bytes;
-        std::string spec = name == "send" ? rest(line, 1) : arg(1);
-        if (!parseSource(spec, bytes)) {
-            say("error cannot read %s", spec.c_str());
+        std::string source = name == "send" ? rest(line, 1) : arg(1);
+        if (!parseSource(source, bytes)) {
+            say("error cannot read %s", source.c_str());
             return false;
         }
         std::size_t want = name == "xfer" ? number(arg(2)) : 0;

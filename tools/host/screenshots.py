@@ -14,8 +14,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
-from virtual_line import VirtualLine, build_cable  # noqa: E402
-from winehost import WINE, WinePrefix, windows_path  # noqa: E402
+from virtual_line import build_cable  # noqa: E402
+from winehost import WINE, prefix_on_a_line, windows_path  # noqa: E402
 
 SCRIPT = """\
 timer2 16
@@ -39,10 +39,7 @@ def shoot(path):
 def main(build, out):
     directory = tempfile.mkdtemp(prefix="rs232c-shots-")
     try:
-        line = VirtualLine(directory, os.path.join(directory, "near"))
-        prefix = WinePrefix(directory, line.near, os.path.join(directory, "wine.log")).create()
-        line.start()
-        line.set_lines(cts=True, dsr=True, dcd=True)
+        line, prefix = prefix_on_a_line(directory)
         ini = os.path.join(directory, "RS232C.ini")
         with open(ini, "w", newline="\r\n") as f:
             f.write("[RS-232C]\nPORT=COM1\nLOCK=0\nBAUDRATE=9600\nPARITY=NONE\nSTOPBITS=1\nBYTESIZE=8\n")

@@ -20,8 +20,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
-from virtual_line import VirtualLine, build_cable  # noqa: E402
-from winehost import HostSim, WinePrefix, fields, windows_path  # noqa: E402
+from virtual_line import build_cable  # noqa: E402
+from winehost import HostSim, prefix_on_a_line, fields, windows_path  # noqa: E402
 
 CLOCK = 2457600
 MODE = 0x4E            # x16, 8 data bits, no parity, one stop bit
@@ -137,10 +137,7 @@ def main():
     directory = tempfile.mkdtemp(prefix="rs232c-throughput-")
     line = None
     try:
-        line = VirtualLine(directory, os.path.join(directory, "near"))
-        prefix = WinePrefix(directory, line.near, os.path.join(directory, "wine.log")).create()
-        line.start()
-        line.set_lines(cts=True, dsr=True, dcd=True)
+        line, prefix = prefix_on_a_line(directory)
         ini = os.path.join(directory, "RS232C.ini")
         with open(ini, "w", newline="\r\n") as f:
             f.write("[RS-232C]\nPORT=COM1\nLOCK=0\n")

@@ -73,6 +73,17 @@ class WinePrefix:
         self._run("wineserver", "-w")
 
 
+def prefix_on_a_line(directory):
+    """A fresh prefix in `directory` with COM1 on a new virtual line whose far
+    end is ready (CTS, DSR and DCD on, no ring). Returns (line, prefix)."""
+    from virtual_line import VirtualLine  # beside this module's users on sys.path
+
+    line = VirtualLine(directory, os.path.join(directory, "near"))
+    prefix = WinePrefix(directory, line.near, os.path.join(directory, "wine.log")).create()
+    line.start()
+    return line, prefix
+
+
 class HostSimError(RuntimeError):
     pass
 

@@ -12,7 +12,10 @@ import select
 import subprocess
 import time
 
+# Where Debian's wine64 package puts its programs; nothing is looked up on PATH
+# (only the separate "wine" package adds wine and wineserver there).
 WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 
 
@@ -69,8 +72,8 @@ class WinePrefix:
         return self
 
     def stop_server(self):
-        self._run("wineserver", "-k")
-        self._run("wineserver", "-w")
+        self._run(WINESERVER, "-k")
+        self._run(WINESERVER, "-w")
 
 
 def prefix_on_a_line(directory):

@@ -52,6 +52,8 @@ void Rs232cDevice::construct(const Platform& platformServices)
     platform = platformServices;
     bitsPerCharacter = 8.0;
     bitsPerCharacterKnown = false;
+    restoring = false;
+    restoreOpenAttempted = false;
     // Constructed once at module load, when the pacing values are still at
     // their start; starting them afresh here keeps every construction alike.
     pacingState = PacingState{};

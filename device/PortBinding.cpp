@@ -35,10 +35,17 @@ int Rs232cDevice::openPort(bool useApplied)
     // under its handle (a USB adapter pulled out, a device removed): that
     // handle never works again, so it is closed and the name opened afresh.
     CommState state;
-    bool stateRead = portOpen() && platform.serial->getState(portHandle, state);
-    if (portOpen() && !stateRead) closePort();
+    if (portOpen() && !platform.serial->getState(portHandle, state)) closePort();
 
     if (!portOpen()) {
+        // A restore programs the port with several mode bytes; only the first
+        // may open it, so a port that fails shows its message once.
+        if (restoreOpenAttempted) {
+            chip.portReady = 0;
+            return 0;
+        }
+        if (restoring) restoreOpenAttempted = true;
+
         if (nameUsable) {
             char path[kMessageBufferSize];
             std::memcpy(path, kDevicePathPrefix, sizeof kDevicePathPrefix - 1);
@@ -46,6 +53,11 @@ int Rs232cDevice::openPort(bool useApplied)
             path[sizeof kDevicePathPrefix - 1 + nameLength] = '\0';
             portHandle = platform.serial->open(path);
         }
+        // Every serial port answers for its line settings. A handle that does
+        // not is a file, a pipe or some other device that a hand-edited
+        // settings file or someone else's save block named: it is closed at
+        // once, before a single byte could be written to it.
+        if (portOpen() && !platform.serial->getState(portHandle, state)) closePort();
         if (!portOpen()) {
             chip.portReady = 0;
             char message[kMessageBufferSize];
@@ -54,7 +66,6 @@ int Rs232cDevice::openPort(bool useApplied)
             return 0;
         }
         forgetCharacterFormat();
-        stateRead = platform.serial->getState(portHandle, state);
     }
 
     chip.portReady = 1;
@@ -62,7 +73,7 @@ int Rs232cDevice::openPort(bool useApplied)
 
     // Re-apply the port's own settings every time (failures are the port's to
     // report, not ours), then make reads return at once with what is buffered.
-    if (stateRead) platform.serial->setState(portHandle, state);
+    platform.serial->setState(portHandle, state);
     forgetCharacterFormat();
     platform.serial->setTimeouts(portHandle, CommTimeouts{kReadReturnsAtOnce, 0, 0, 0, 0});
     platform.serial->setEventMask(portHandle, kPortEventMask);

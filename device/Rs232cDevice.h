@@ -62,6 +62,10 @@ struct Rs232cDevice {
     // change of the port's line settings rather than on every tick.
     double bitsPerCharacter;
     bool bitsPerCharacterKnown;
+    // While a restore programs the port: only its first open may reach the
+    // platform (set by loadSnapshot, read by openPort).
+    bool restoring;
+    bool restoreOpenAttempted;
 
     // Lifecycle
     void construct(const Platform& platform);

@@ -32,6 +32,9 @@ void normaliseLatches(ChipRegisters& chip)
     chip.txHoldingFull = asFlag(chip.txHoldingFull);
     chip.portReady = chip.portReady == 1 ? 1 : 0;
     chip.intMask &= kEnableMask;
+    // Port 0x33 is shared with the rest of the machine: only CI, CS and CD are
+    // this interface's to report, the host merges the other bits from elsewhere.
+    chip.portB &= kPortBAllOff;
     chip.status = static_cast<std::uint8_t>((chip.status & ~kStatusRxReady) | (chip.rxReady ? kStatusRxReady : 0));
 }
 
@@ -81,6 +84,8 @@ int Rs232cDevice::loadSnapshot(const std::uint8_t* block)
         ScopedLock registers(registerLock);
         if (restorePort) {
             std::memcpy(&appliedSettings, block + snapshot_offset::appliedSettings, sizeof appliedSettings);
+            restoring = true;
+            restoreOpenAttempted = false;
             openPort(true);
         }
         timer2Count = savedTimer2Count;  // a count of 0 stays 0 until it is next used
@@ -103,6 +108,8 @@ int Rs232cDevice::loadSnapshot(const std::uint8_t* block)
         writeModeCommand(savedModeByte);  // the first 0x00 may have replaced modeByte
         timer2Changed(savedTimer2Count);
         std::memcpy(&configuredSettings, &userSettings, sizeof configuredSettings);
+        restoring = false;
+        restoreOpenAttempted = false;
     }
 
     ScopedLock device(deviceLock);

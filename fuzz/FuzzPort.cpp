@@ -28,6 +28,13 @@ void FuzzPort::checkInUse(PortHandle port) const
     FUZZ_CHECK(holdsDeviceOrRegisterLock(), "port call without the device or register lock");
 }
 
+// A handle that has not yet answered for its line settings may be a file or a
+// pipe: the device may only ask for them, or close it.
+void FuzzPort::checkIsSerialPort() const
+{
+    FUZZ_CHECK(settingsRead, "port call on a handle that never gave its line settings");
+}
+
 PortHandle FuzzPort::open(const char* path)
 {
     FUZZ_CHECK(holdsDeviceOrRegisterLock(), "port opened without the device's locks");
@@ -36,6 +43,7 @@ PortHandle FuzzPort::open(const char* path)
     FUZZ_CHECK(std::strlen(path) <= 4 + kMaxPortNameLength, "device path longer than its buffer allows");
     if (fails(kOpen)) return kNoPort;
     openHandle = nextHandle_++;
+    settingsRead = false;
     return openHandle;
 }
 
@@ -52,6 +60,7 @@ bool FuzzPort::getState(PortHandle port, CommState& out)
 {
     checkInUse(port);
     if (fails(kGetState)) return false;
+    settingsRead = true;
     out = state;
     return true;
 }
@@ -59,6 +68,7 @@ bool FuzzPort::getState(PortHandle port, CommState& out)
 bool FuzzPort::setState(PortHandle port, const CommState& in)
 {
     checkInUse(port);
+    checkIsSerialPort();
     // The driver refuses what a UART cannot do.
     const bool valid = in.BaudRate != 0 && in.ByteSize >= 5 && in.ByteSize <= 8 && in.Parity <= 4 && in.StopBits <= 2;
     if (fails(kSetState) || !valid) return false;
@@ -69,18 +79,21 @@ bool FuzzPort::setState(PortHandle port, const CommState& in)
 bool FuzzPort::setTimeouts(PortHandle port, const CommTimeouts&)
 {
     checkInUse(port);
+    checkIsSerialPort();
     return !fails(kSetTimeouts);
 }
 
 bool FuzzPort::setEventMask(PortHandle port, std::uint32_t)
 {
     checkInUse(port);
+    checkIsSerialPort();
     return !fails(kSetEventMask);
 }
 
 bool FuzzPort::purge(PortHandle port, std::uint32_t flags)
 {
     checkInUse(port);
+    checkIsSerialPort();
     if (fails(kPurge)) return false;
     if (flags & 0x08) input.clear();  // PURGE_RXCLEAR
     return true;
@@ -89,12 +102,14 @@ bool FuzzPort::purge(PortHandle port, std::uint32_t flags)
 bool FuzzPort::escape(PortHandle port, EscapeCode)
 {
     checkInUse(port);
+    checkIsSerialPort();
     return !fails(kEscape);
 }
 
 bool FuzzPort::getModemStatus(PortHandle port, std::uint32_t& lines)
 {
     checkInUse(port);
+    checkIsSerialPort();
     if (fails(kModemStatus)) return false;
     lines = modemLines;
     return true;
@@ -103,6 +118,7 @@ bool FuzzPort::getModemStatus(PortHandle port, std::uint32_t& lines)
 bool FuzzPort::clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t& inputQueued)
 {
     checkInUse(port);
+    checkIsSerialPort();
     if (fails(kClearErrors)) return false;
     errors = lineErrors;
     lineErrors = 0;
@@ -113,6 +129,7 @@ bool FuzzPort::clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t
 bool FuzzPort::readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& bytesRead)
 {
     checkInUse(port);
+    checkIsSerialPort();
     bytesRead = 0;
     if (fails(kRead)) return false;
     if (input.empty()) return true;
@@ -126,6 +143,7 @@ bool FuzzPort::readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& byte
 bool FuzzPort::writeByte(PortHandle port, std::uint8_t byte)
 {
     checkInUse(port);
+    checkIsSerialPort();
     written.push_back(byte);  // what the device tried to send counts, failed or not
     return !fails(kWrite);
 }

@@ -30,6 +30,7 @@ public:
 
     // --- observed ---
     PortHandle openHandle = kNoPort;
+    bool settingsRead = false;  // the open handle has answered for its line settings
     std::vector<std::uint8_t> written;  // bytes handed to writeByte since the last take
     int readsDelivered = 0;             // reads that returned a byte, since the last take
     std::uint8_t lastDelivered = 0;
@@ -53,5 +54,6 @@ public:
 
 private:
     void checkInUse(PortHandle port) const;
+    void checkIsSerialPort() const;
     PortHandle nextHandle_ = 0x100;
 };

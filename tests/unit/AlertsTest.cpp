@@ -97,6 +97,6 @@ TEST_F(Alerts, RestoreOfAPortThatCannotBeOpened)
     device.powerOff();
     port.failOpenOf("//./COM2");
     expectShownWithoutLocks([&] { EXPECT_EQ(device.loadSnapshot(block), 1); },
-                            std::vector<std::string>(3, openFailureText("COM2")));
+                            std::vector<std::string>{openFailureText("COM2")});
 }
 }  // namespace

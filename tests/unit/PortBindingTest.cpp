@@ -146,6 +146,35 @@ TEST_F(PortBinding, EmptyNameFailsWithTheBareMessage)
     EXPECT_EQ(alert.shown(), std::vector<std::string>{openFailureText("")});
 }
 
+// A path that opens but cannot report line settings is a file, a pipe or
+// another device, never a serial port: it is closed at once and reported as an
+// open failure, and nothing the guest sends ever reaches it.
+TEST_F(PortBinding, HandleWithoutLineSettingsIsClosedAndNeverWritten)
+{
+    loadSettings(makeSettings("C:/Users/someone/notes.txt"));
+    port.failOperation(PortOp::GetState);
+    port.setModemLines(kModemCtsOn | kModemDsrOn);
+    device.systemClock = kClock;
+    device.timer2Changed(16);
+
+    device.writeModeCommand(0x4E);
+    EXPECT_EQ(port.log(), (std::vector<std::string>{"Open //./C:/Users/someone/notes.txt", "GetState", "Close"}));
+    EXPECT_FALSE(device.portOpen());
+    EXPECT_EQ(device.chip.portReady, 0);
+    EXPECT_EQ(alert.shown(), std::vector<std::string>{openFailureText("C:/Users/someone/notes.txt")});
+
+    // The guest goes on as with any port that failed to open.
+    device.writeModeCommand(0x37);
+    device.writeData('A');
+    for (int i = 0; i < 4; ++i) device.tick();
+    EXPECT_TRUE(port.written().empty());
+    EXPECT_EQ(port.callsOf(PortOp::Open).size(), 1u);
+    EXPECT_EQ(port.callsOf(PortOp::Close).size(), 1u);
+    for (const PortCall& call : port.calls())
+        EXPECT_TRUE(call.op == PortOp::Open || call.op == PortOp::GetState || call.op == PortOp::Close)
+            << portOpName(call.op);
+}
+
 // Names from a hand-edited settings file or a damaged save block: one that
 // fits the 256-byte path and message buffers is opened, any other never is.
 struct NameCase {

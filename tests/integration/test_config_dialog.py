@@ -71,7 +71,10 @@ class DialogMendsTheFile(DialogTest):
         # What the settings file loads as, not the first item of each list.
         self.assertEqual([shown[i]["selected"] for i in (PORT, RATE, PARITY, STOP, SIZE)],
                          ["COM15", "9600", "EVEN", "1", "8"])
+        # LOCK=2 is not "locked": the box is clear and the four lists it governs are disabled.
         self.assertEqual(shown[LOCK]["checked"], "0")
+        self.assertEqual({shown[i]["enabled"] for i in (RATE, PARITY, STOP, SIZE)}, {"0"})
+        self.assertEqual(shown[PORT]["enabled"], "1")
         self.assertEqual(read_ini(self.ini), {"PORT": "COM15", "LOCK": "0", "BAUDRATE": "9600", "PARITY": "EVEN",
                                               "STOPBITS": "1", "BYTESIZE": "8"})
 

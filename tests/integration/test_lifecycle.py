@@ -1,7 +1,8 @@
 """Machine reset, power-off, the status panel, and the save block across two runs of the host."""
+import os
 import struct
 
-from support import HostTest, fields, windows_path
+from support import DLL, EXE, HostSim, HostTest, fields, windows_path, write_ini
 
 # The save block: version, then the 18 register bytes, the applied settings,
 # the Timer2 count, the baud factor, the computed speed and the mode byte.
@@ -10,6 +11,8 @@ CHIP = 4
 PORT_READY = CHIP + 17
 PROGRAM_STATE = CHIP + 13
 TX_ENABLE = CHIP + 8
+TX_SHIFT, TX_HOLDING, TX_SHIFT_FULL, TX_HOLDING_FULL = CHIP + 9, CHIP + 10, CHIP + 11, CHIP + 12
+PORT_B = CHIP + 3
 SETTINGS = 22
 TAIL = 302
 
@@ -54,6 +57,34 @@ class ResetAndPowerOff(HostTest):
         # No port: DSR, CI, CS and CD off; both transmit registers empty.
         self.assertEqual((self.sim.value("status"), self.sim.value("portb")), (0x05, 0xE0))
         self.assertEqual(fields(self.sim.command("timer")[0])["halts"], "1")
+
+
+class StatusPanel(HostTest):
+    def test_tab_comes_first_with_the_item_the_host_expects(self):
+        lines = self.sim.command("panel")
+        self.assertEqual(lines[0], "tabs 232C,System")
+        # Text mask with right-to-left reading (5), a four-character limit and
+        # no image, though the mask does not announce one.
+        self.assertEqual([l for l in lines if l.startswith("tab inserted")],
+                         ["tab inserted position=0 mask=5 text=232C limit=4 image=-1"])
+
+    def test_leds_go_dark_when_the_port_goes_away_without_a_power_off(self):
+        self.program()
+        self.line.set_lines(cts=True, dsr=True, ri=True, dcd=True)
+        all_lit = dict.fromkeys(("CS", "CI", "CD", "DSR"), "lit")
+        self.assertEqual(self.refreshed_leds(all_lit), all_lit)
+
+        # The user picks a port that cannot be opened; the next mode byte
+        # closes COM1 and fails to open COM9.
+        self.assertEqual(self.sim.command("config select 1000 COM9 ok")[-1], "config result=1")
+        self.sim.command("cmd 40")
+        lines = self.sim.command("mode 4E")
+        self.assertEqual(self.alerts(lines), ["COM9のオープンに失敗".encode("cp932")])
+        self.assertIn("comm close result=1", self.comm_calls())
+        all_dark = dict.fromkeys(("CS", "CI", "CD", "DSR"), "dark")
+        self.assertEqual(self.refreshed_leds(all_dark), all_dark)
+        self.sim.command("wait 700")  # and the refreshes keep them dark
+        self.assertEqual(self.panel()[0], all_dark)
 
 
 class SaveAndLoad(HostTest):
@@ -118,3 +149,53 @@ class SaveAndLoad(HostTest):
         self.assertEqual(self.alerts(lines), [VERSION_TEXT])
         self.assertFalse(self.comm_calls())
         self.assertEqual(self.save("unchanged.bin")[4:], bytes(self.save("saved.bin")[4:]))
+
+    def test_block_naming_an_ordinary_file_never_writes_to_it_nor_keeps_it(self):
+        notes = os.path.join(self.work.prefix.path, "drive_c", "notes.txt")
+        content = b"The user's own notes.\r\n" * 20
+        with open(notes, "wb") as f:
+            f.write(content)
+        self.program()
+        self.assertEqual(self.send_text(b"x"), b"x")
+
+        # Someone else's block: aimed at the file, with a byte in each
+        # transmit register, as a guest leaves them in the middle of a send.
+        block = bytearray(self.save("saved.bin"))
+        block[SETTINGS + 20:SETTINGS + 280] = b"C:/notes.txt".ljust(260, b"\0")
+        block[TX_SHIFT:TX_HOLDING_FULL + 1] = b"!?\x01\x01"
+        self.comm_calls()
+
+        for attempt in range(2):
+            lines, result = self.load(bytes(block))
+            self.assertEqual(result, 1)
+            self.assertEqual(self.alerts(lines), ["C:/notes.txtのオープンに失敗".encode("cp932")])
+            calls = self.comm_calls()
+            # Wine does open the file; the plug-in finds no line settings
+            # behind it and closes it before anything else.
+            opens = [c for c in calls if c.startswith("comm open")]
+            self.assertEqual(len(opens), 1, calls)
+            self.assertIn("path=//./C:/notes.txt", opens[0])
+            self.assertIn("result=ok", opens[0])
+            self.assertIn("comm close result=1", calls)
+            self.assertFalse([c for c in calls if c.startswith(("comm dcb", "comm escape", "comm purge"))], calls)
+            self.assertEqual(fields(self.sim.command("ticks 20")[0])["fired"], "20")
+
+        with open(notes, "rb") as f:
+            self.assertEqual(f.read(), content)
+        # No one holds the file: another process opens it with no sharing.
+        other_ini = self.work.path("other.ini")
+        write_ini(other_ini, PORT="COM9", LOCK="0")
+        other = HostSim(self.work.prefix, EXE, DLL, other_ini, log=self.work.wine_log)
+        try:
+            self.assertEqual(other.command(f"exclusive {windows_path(notes)}"), ["exclusive result=ok"])
+        finally:
+            other.quit()
+
+    def test_port_b_bits_of_the_rest_of_the_machine_are_never_restored(self):
+        self.program()
+        block = bytearray(self.save("saved.bin"))
+        block[PORT_B] = 0x1F
+        lines, result = self.load(bytes(block))
+        self.assertEqual(result, 1)
+        self.assertEqual(self.sim.value("portb") & 0x1F, 0)
+        self.assertEqual(self.save("again.bin")[PORT_B] & 0x1F, 0)

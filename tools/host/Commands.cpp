@@ -291,6 +291,16 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
         char text[64] = "";
         std::int32_t length = machine.plugin().deviceVer(text);
         say("version length=%d text=%s", length, text);
+    } else if (name == "exclusive") {
+        // Whether a file can be opened with no sharing, as a port is: it
+        // cannot while any process, the plug-in included, still holds it.
+        HANDLE file = CreateFileA(arg(1).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            say("exclusive result=failed error=%lu", GetLastError());
+        } else {
+            CloseHandle(file);
+            say("exclusive result=ok");
+        }
     } else if (name == "wait") {
         Sleep(static_cast<DWORD>(number(arg(1))));
     } else if (name == "sync") {

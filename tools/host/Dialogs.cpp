@@ -280,6 +280,7 @@ bool dumpPanel()
         names += text;
     }
     say("tabs %s", names.c_str());
+    for (const std::string& insertion : host.tabInsertions()) say("tab inserted %s", insertion.c_str());
     HWND panel = host.panel();
     if (!panel) {
         say("error no panel");

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "tools/host/Console.h"
 
 namespace {
@@ -71,7 +73,11 @@ void EmulatorWindow::run()
     item.pszText = const_cast<char*>("System");
     SendMessageA(tabs_, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
 
+    // Watch what the plug-in asks of the tab control while it adds its page.
+    tabsProcedure_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(tabs_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(watchTabs)));
     panel_ = static_cast<HWND>(plugin_->fastGui(tabs_, 0));
+    SetWindowLongPtrA(tabs_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(tabsProcedure_));
     say("fastgui panel=%s", panel_ ? "created" : "none");
     SendMessageA(tabs_, TCM_SETCURSEL, 0, 0);
     layOut();
@@ -85,6 +91,19 @@ void EmulatorWindow::run()
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+}
+
+LRESULT CALLBACK EmulatorWindow::watchTabs(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    EmulatorWindow& host = emulatorWindow();
+    if (message == TCM_INSERTITEMA && lParam) {
+        const TCITEMA& item = *reinterpret_cast<const TCITEMA*>(lParam);
+        char text[160];
+        std::snprintf(text, sizeof text, "position=%d mask=%u text=%.32s limit=%d image=%d", static_cast<int>(wParam),
+                      item.mask, item.pszText ? item.pszText : "(none)", item.cchTextMax, item.iImage);
+        host.tabInsertions_.push_back(text);
+    }
+    return CallWindowProcA(host.tabsProcedure_, window, message, wParam, lParam);
 }
 
 // Sizes the tab control and the window around the panel the plug-in made.

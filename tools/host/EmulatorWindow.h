@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tools/host/HostMachine.h"
 
@@ -19,6 +21,9 @@ public:
     HWND window() const { return window_; }
     HWND tabs() const { return tabs_; }
     HWND panel() const { return panel_; }
+    // The tab items the plug-in inserted, as it passed them:
+    // "position=0 mask=5 text=232C limit=4 image=-1".
+    const std::vector<std::string>& tabInsertions() const { return tabInsertions_; }
 
     // Returns once the window's thread has handled every message posted to it
     // before, so that what the plug-in posted to the panel has been applied.
@@ -32,6 +37,7 @@ public:
 private:
     static DWORD WINAPI threadMain(void* self);
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK watchTabs(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void run();
     void layOut();
     void showSelectedPage();
@@ -44,6 +50,8 @@ private:
     HANDLE configDone_ = nullptr;
     std::intptr_t configResult_ = 0;
     HANDLE thread_ = nullptr;
+    WNDPROC tabsProcedure_ = nullptr;
+    std::vector<std::string> tabInsertions_;
 };
 
 EmulatorWindow& emulatorWindow();

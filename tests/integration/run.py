@@ -9,6 +9,8 @@ sys.path.insert(0, HERE)
 
 
 def main():
+    from support import require  # the harness finds the Wine tools beside it
+    require()
     pattern = sys.argv[1] if len(sys.argv) > 1 else "test_*.py"
     suite = unittest.defaultTestLoader.discover(HERE, pattern=pattern, top_level_dir=HERE)
     started = time.monotonic()

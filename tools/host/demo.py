@@ -16,7 +16,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import build_cable  # noqa: E402
-from winehost import HostSim, prefix_on_a_line, fields, windows_path  # noqa: E402
+from winehost import HostSim, fields, prefix_on_a_line, require, windows_path  # noqa: E402
 
 CLOCK = 2457600       # Hz, the emulated machine's system clock
 TIMER2_COUNT = 16     # interval-timer channel 2
@@ -36,6 +36,7 @@ def pace(count, rate):
 
 
 def main(build):
+    require()
     directory = tempfile.mkdtemp(prefix="rs232c-demo-")
     line = None
     try:

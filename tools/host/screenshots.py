@@ -15,7 +15,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import build_cable  # noqa: E402
-from winehost import WINE, prefix_on_a_line, windows_path  # noqa: E402
+from winehost import WINE, prefix_on_a_line, require, windows_path  # noqa: E402
 
 SCRIPT = """\
 timer2 16
@@ -37,6 +37,7 @@ def shoot(path):
 
 
 def main(build, out):
+    require()
     directory = tempfile.mkdtemp(prefix="rs232c-shots-")
     try:
         line, prefix = prefix_on_a_line(directory)

@@ -21,7 +21,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import build_cable  # noqa: E402
-from winehost import HostSim, prefix_on_a_line, fields, windows_path  # noqa: E402
+from winehost import HostSim, fields, prefix_on_a_line, require, windows_path  # noqa: E402
 
 CLOCK = 2457600
 MODE = 0x4E            # x16, 8 data bits, no parity, one stop bit
@@ -128,6 +128,7 @@ class Bench:
 
 
 def main():
+    require()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build/win64"))
     parser.add_argument("--seconds", type=float, default=4.0, help="line time of each transfer at the device's pace")

@@ -9,13 +9,33 @@ hostsim.exe there and exchanges commands and results with it line by line.
 """
 import os
 import select
+import shutil
 import subprocess
+import sys
 import time
 
 # Where Debian's wine64 package puts its programs; nothing is looked up on PATH
 # (only the separate "wine" package adds wine and wineserver there).
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+
+# What the Wine tools run, and the Debian package that brings each.
+PACKAGE_OF = {WINE: "wine64", WINESERVER: "wine64", "socat": "socat", "gcc": "gcc", "xvfb-run": "xvfb",
+              "xauth": "xauth"}
+
+
+def require(*programs):
+    """Ends the run with a plain message naming the package of any program
+    that is missing (scripts/setup.sh installs them all)."""
+    programs = programs or tuple(PACKAGE_OF)
+    missing = [p for p in programs if not (os.access(p, os.X_OK) if os.path.isabs(p) else shutil.which(p))]
+    for program in missing:
+        package = PACKAGE_OF.get(program, program)
+        print(f"{program} is missing: it comes with the Debian package {package}. "
+              f"Install it with 'sudo apt-get install {package}', or run scripts/setup.sh, "
+              f"which installs everything the tests and tools need.", file=sys.stderr)
+    if missing:
+        sys.exit(2)
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 
 

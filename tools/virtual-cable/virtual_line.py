@@ -204,7 +204,11 @@ class VirtualLine:
 
     def near_holders(self):
         """The processes other than socat (which keeps it open itself) that hold the near side."""
-        device = os.path.realpath(self.near)
+        # Compared as files, not by name: a process in another root, with a
+        # pseudo-terminal instance of its own, can hold a /dev/pts/N of the
+        # same name that is another terminal.
+        near = os.stat(self.near)
+        device = (near.st_dev, near.st_ino)
         holders = set()
         for pid in filter(str.isdigit, os.listdir("/proc")):
             if int(pid) == self.socat.pid:
@@ -212,7 +216,8 @@ class VirtualLine:
             try:
                 for fd in os.listdir(f"/proc/{pid}/fd"):
                     try:
-                        if os.readlink(f"/proc/{pid}/fd/{fd}") == device:
+                        held = os.stat(f"/proc/{pid}/fd/{fd}")
+                        if (held.st_dev, held.st_ino) == device:
                             holders.add(int(pid))
                     except OSError:
                         pass

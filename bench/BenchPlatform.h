@@ -1,12 +1,13 @@
 // The cheapest platform the device can run on, for measuring the device's own
 // cost: a port that always succeeds (CTS and DSR on, a byte always waiting
 // when asked to receive) and counts the calls made of it, and a host timer
-// service that only adds up the periods it is given.
+// that only adds up the periods it is given.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "device/Host.h"
 #include "device/Platform.h"
 #include "device/Rs232cDevice.h"
 
@@ -82,21 +83,30 @@ private:
     }
 };
 
-// The host timer: counts calls and adds up the periods of TimerSet.
-struct BenchTimer {
+// The host timer: counts calls and adds up the periods set. One for the
+// whole program, as the host has one.
+class BenchTimer final : public HostTimer {
+public:
     static std::uint64_t calls;
     static std::uint64_t periods;
     static std::uint64_t periodSum;
     static void clear() { calls = periods = periodSum = 0; }
-    static std::uint8_t HOSTCALL service(std::uint32_t*, std::int32_t operation, std::int32_t value, TickCallback)
+    static BenchTimer& instance()
+    {
+        static BenchTimer timer;
+        return timer;
+    }
+
+    bool acquire() override { return ++calls, true; }
+    void stop() override { ++calls; }
+    void setPeriod(std::int32_t units) override
     {
         ++calls;
-        if (operation == TimerSet) {
-            ++periods;
-            periodSum += static_cast<std::uint64_t>(value);
-        }
-        return 1;
+        ++periods;
+        periodSum += static_cast<std::uint64_t>(units);
     }
+    void start() override { ++calls; }
+    void halt() override { ++calls; }
 };
 inline std::uint64_t BenchTimer::calls = 0;
 inline std::uint64_t BenchTimer::periods = 0;
@@ -108,7 +118,7 @@ inline std::uint64_t BenchTimer::periodSum = 0;
 inline void startDevice(Rs232cDevice& device, BenchPort& port, const LineSettings& settings, std::uint8_t mode)
 {
     device.construct(Platform{&port, nullptr, nullptr});
-    device.timerService = &BenchTimer::service;
+    device.host = HostLinks{&BenchTimer::instance(), nullptr};
     device.systemClock = 2457600;
     device.timer2Count = 16;
     device.storeSettings(settings, true);

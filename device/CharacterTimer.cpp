@@ -10,7 +10,7 @@ constexpr double kTimerUnitsPerSecond = 100000.0;  // periods are in 10 us units
 void Rs232cDevice::rearm()
 {
     ScopedLock timer(timerLock);
-    PacingState& pace = pacing();
+    Pacing& pace = pacing;
     const std::uint32_t rate = selectRate(configuredSettings, computedBaud);
     if (rate != pace.lastRate) {
         pace.lastRate = rate;
@@ -39,9 +39,7 @@ void Rs232cDevice::rearm()
     // port reporting a nonsensical format could ask for one.
     if (period < 1) period = 1;
 
-    callTimer(TimerStop, 0, nullptr);
-    callTimer(TimerSet, period, deviceTickCallback);
-    callTimer(TimerStart, 0, nullptr);
+    armTimer(period);
 }
 
 void Rs232cDevice::tick()
@@ -50,7 +48,7 @@ void Rs232cDevice::tick()
     ScopedLock registers(registerLock);
     {
         ScopedLock timer(timerLock);
-        callTimer(TimerStop, 0, nullptr);
+        stopTimer();
     }
     bool interrupt = false;
 

@@ -4,18 +4,6 @@
 
 #include "device/Rs232cDevice.h"
 
-namespace {
-Rs232cDevice* tickTarget = nullptr;
-PacingState pacingState{};
-}  // namespace
-
-void HOSTCALL deviceTickCallback()
-{
-    if (tickTarget) tickTarget->tick();
-}
-
-PacingState& pacing() { return pacingState; }
-
 std::uint32_t divideClock(std::uint32_t clock, std::int32_t count, std::uint32_t factor)
 {
     std::uint64_t divisor = std::uint64_t{static_cast<std::uint32_t>(count)} * factor;
@@ -36,10 +24,8 @@ void Rs232cDevice::construct(const Platform& platformServices)
     timerLock.create(LockRank::Timer);
     portHandle = kNoPort;
     panel = nullptr;
-    raiseIrq = nullptr;
-    timerService = nullptr;
+    host = HostLinks{nullptr, nullptr};
     systemClock = 0;
-    timerSlot = 0;
     std::memset(openPortName, 0, sizeof openPortName);
     std::memset(&appliedSettings, 0, sizeof appliedSettings);
     std::memset(&configuredSettings, 0, sizeof configuredSettings);
@@ -54,15 +40,11 @@ void Rs232cDevice::construct(const Platform& platformServices)
     bitsPerCharacterKnown = false;
     restoring = false;
     restoreOpenAttempted = false;
-    // Constructed once at module load, when the pacing values are still at
-    // their start; starting them afresh here keeps every construction alike.
-    pacingState = PacingState{};
-    tickTarget = this;
+    pacing = Pacing{0, 0.0};
 }
 
 void Rs232cDevice::destroy()
 {
-    if (tickTarget == this) tickTarget = nullptr;
     timerLock.destroy();
     registerLock.destroy();
     deviceLock.destroy();
@@ -101,7 +83,7 @@ void Rs232cDevice::powerOff()
     }
     {
         ScopedLock timer(timerLock);
-        callTimer(TimerHalt, 0, nullptr);
+        if (host.timer) host.timer->halt();
     }
     ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
@@ -143,13 +125,23 @@ void Rs232cDevice::setPanelDivider()
     setPanelText(kFieldDivider, text);
 }
 
-std::uint8_t Rs232cDevice::callTimer(std::int32_t operation, std::int32_t value, TickCallback callback)
+// Until the host has lent its timer and interrupt line, these do nothing.
+void Rs232cDevice::stopTimer()
 {
-    // Until the host has handed its timer over, a timer call does nothing.
-    return timerService ? timerService(&timerSlot, operation, value, callback) : 0;
+    if (host.timer) host.timer->stop();
+}
+
+// One character time from now: stopped first, so that an expiry still
+// pending from the last period never comes on top of the new one.
+void Rs232cDevice::armTimer(std::int32_t period)
+{
+    if (!host.timer) return;
+    host.timer->stop();
+    host.timer->setPeriod(period);
+    host.timer->start();
 }
 
 void Rs232cDevice::requestInterrupt()
 {
-    if (raiseIrq) raiseIrq(kRs232cIrqLine);
+    if (host.interrupt) host.interrupt->raise();
 }

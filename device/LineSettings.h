@@ -59,6 +59,8 @@ enum StatusBit : std::uint8_t {
     kStatusFramingError = 0x20,
     kStatusSyncDetect = 0x40,  // break detection is not emulated: never set
     kStatusDsr = 0x80,
+    // What the command's error reset clears: the three error latches and SYNDET.
+    kStatusClearedByErrorReset = kStatusParityError | kStatusOverrunError | kStatusFramingError | kStatusSyncDetect,
 };
 
 // System port B bits (port 0x33 read); a bit reads 0 while its signal is on.
@@ -67,6 +69,7 @@ enum PortBBit : std::uint8_t {
     kPortBCsOff = 0x40,
     kPortBCdOff = 0x20,
     kPortBAllOff = 0xE0,
+    kPortBOtherBits = 0x1F,  // bits 0-4 belong to other parts of the machine
 };
 
 // System port C interrupt enables (port 0x35, set and reset through 0x37).

@@ -3,7 +3,7 @@
 #include <cstring>
 
 // Shift-JIS bytes, written out so that the source encoding cannot change them.
-const char kOpenFailedFormat[] = "%s\x82\xcc\x83\x49\x81\x5b\x83\x76\x83\x93\x82\xc9\x8e\xb8\x94\x73";
+const char kOpenFailedSuffix[] = "\x82\xcc\x83\x49\x81\x5b\x83\x76\x83\x93\x82\xc9\x8e\xb8\x94\x73";
 const char kSetCommStateFailed[] = "SetCommState NG";
 const char kSnapshotVersionMismatch[] =
     "\x83\x5a\x81\x5b\x83\x75\x83\x66\x81\x5b\x83\x5e\x82\xcc\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93"
@@ -29,8 +29,7 @@ std::size_t wholeCharacters(const char* name, std::size_t length, std::size_t li
 
 void formatOpenFailure(char (&out)[kMessageBufferSize], const char* name, std::size_t nameLength)
 {
-    const char* suffix = kOpenFailedFormat + 2;  // the text after "%s"
     const std::size_t nameBytes = wholeCharacters(name, nameLength, kMaxPortNameLength);
     std::memcpy(out, name, nameBytes);
-    std::memcpy(out + nameBytes, suffix, std::strlen(suffix) + 1);
+    std::memcpy(out + nameBytes, kOpenFailedSuffix, sizeof kOpenFailedSuffix);
 }

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-// "%sのオープンに失敗": the port name goes in front.
-extern const char kOpenFailedFormat[];
+// "のオープンに失敗": follows the port name.
+extern const char kOpenFailedSuffix[17];
 // "SetCommState NG"
 extern const char kSetCommStateFailed[];
 // "セーブデータのバージョンが違います"
@@ -18,6 +18,7 @@ constexpr std::size_t kMessageBufferSize = 256;
 // The longest port name the path and message buffers hold: the message's
 // Shift-JIS text after the name takes 16 bytes, plus the NUL.
 constexpr std::size_t kMaxPortNameLength = 239;
+static_assert(kMaxPortNameLength + sizeof kOpenFailedSuffix == kMessageBufferSize, "the longest name and the text fill the buffer");
 
 // Fills `out` with the open-failure message for a port name of `nameLength`
 // bytes. A name too long for the buffer is cut at a whole character.

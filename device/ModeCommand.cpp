@@ -7,7 +7,9 @@
 namespace {
 // Mode byte fields
 constexpr std::uint8_t kModeFactorMask = 0x03;     // 00 synchronous, 01 x1, 10 x16, 11 x64
+constexpr std::uint8_t kModeSynchronous = 0x00;
 constexpr int kModeLengthShift = 2;                // 5 + bits 2-3 data bits
+constexpr std::uint8_t kModeLengthMask = 0x03;     // after the shift
 constexpr std::uint8_t kModeParityEnable = 0x10;
 constexpr std::uint8_t kModeEvenParity = 0x20;
 constexpr int kModeStopShift = 6;                  // 01 one, 10 one and a half, 11 two
@@ -39,7 +41,7 @@ CharacterFormat formatFor(std::uint8_t mode, const LineSettings& settings)
 {
     CharacterFormat format;
     const unsigned stopField = mode >> kModeStopShift;
-    format.byteSize = static_cast<std::uint8_t>(5 + ((mode >> kModeLengthShift) & 0x03));
+    format.byteSize = static_cast<std::uint8_t>(5 + ((mode >> kModeLengthShift) & kModeLengthMask));
     format.parity = !(mode & kModeParityEnable) ? kNoParity : (mode & kModeEvenParity) ? kEvenParity : kOddParity;
     format.stopBits = static_cast<std::uint8_t>(stopField - 1);
     if (settings.lock == 1) {
@@ -63,87 +65,101 @@ void Rs232cDevice::writeModeCommand(std::uint8_t value)
     AlertScope alerts(*this);
     ScopedLock device(deviceLock);
     switch (chip.programState) {
-    case kExpectMode: {
-        openPort(false);
-        modeByte = value;
-        baudFactor = baudFactorOf(value);
-        setPanelDivider();
-        if ((value & kModeFactorMask) == 0) {
-            // Synchronous mode: the line is left alone and two sync characters follow.
-            chip.programState = kExpectSync1;
-            rearm();
-            return;
-        }
-        {
-            ScopedLock registers(registerLock);
-            CommState state{};
-            bool stateRead = false;
-            if (portOpen()) {
-                platform.serial->escape(portHandle, EscapeCode::ClrDtr);
-                platform.serial->escape(portHandle, EscapeCode::ClrBreak);
-                platform.serial->escape(portHandle, EscapeCode::ClrRts);
-                stateRead = platform.serial->getState(portHandle, state);
-            }
-            if (timer2Count == 0) timer2Count = 1;
-            computedBaud = divideClock(systemClock, timer2Count, baudFactor);
-            const std::uint32_t rate = selectRate(configuredSettings, computedBaud);
-            setPanelNumber(kFieldComputedSpeed, computedBaud);
-            setPanelNumber(kFieldActualSpeed, rate);
-
-            if (portOpen()) {
-                const CharacterFormat format = formatFor(value, configuredSettings);
-                state.ByteSize = format.byteSize;
-                state.Parity = format.parity;
-                state.StopBits = format.stopBits;
-                state.BaudRate = rate;
-                state.DCBlength = kDcbLength;
-                state.flags = (state.flags & kDcbFlagsKeptMask) | kDcbFlags | ((value & kModeParityEnable) ? kDcbParityFlag : 0);
-                // A record that could not be read is not written back: its other
-                // fields would be guesses. The user hears of it either way.
-                if (!stateRead || !platform.serial->setState(portHandle, state)) queueAlert(kSetCommStateFailed);
-                forgetCharacterFormat();
-                platform.serial->purge(portHandle, kPurgeAll);
-            }
-            chip.programState = kExpectCommand;
-        }
-        rearm();
-        return;
-    }
+    case kExpectMode: takeModeByte(value); return;
     case kExpectSync1:
-        chip.syncChar1 = value;
-        chip.programState = kExpectSync2;
-        return;
-    case kExpectSync2:
-        chip.syncChar2 = value;
-        chip.programState = kExpectCommand;
-        return;
-    case kExpectCommand: {
-        ScopedLock registers(registerLock);
-        if (value & kCommandInternalReset) {
-            if (portOpen()) {
-                platform.serial->escape(portHandle, EscapeCode::ClrDtr);
-                platform.serial->escape(portHandle, EscapeCode::ClrBreak);
-                platform.serial->escape(portHandle, EscapeCode::ClrRts);
-            }
-            chip.txEnable = chip.rxEnable = chip.rxReady = 0;
-            if (portOpen()) platform.serial->purge(portHandle, kPurgeAll);
-            chip.status = static_cast<std::uint8_t>((chip.status & kStatusDsr) | kStatusTxReady | kStatusTxEmpty);
-            chip.txShiftFull = chip.txHoldingFull = 0;
-            chip.programState = kExpectMode;
-        }
-        if (value & kCommandErrorReset) chip.status &= 0x87;
-        if (portOpen()) {
-            platform.serial->escape(portHandle, (value & kCommandDtr) ? EscapeCode::SetDtr : EscapeCode::ClrDtr);
-            platform.serial->escape(portHandle, (value & kCommandBreak) ? EscapeCode::SetBreak : EscapeCode::ClrBreak);
-            platform.serial->escape(portHandle, (value & kCommandRts) ? EscapeCode::SetRts : EscapeCode::ClrRts);
-        }
-        chip.txEnable = (value & kCommandTxEnable) ? 1 : 0;
-        chip.rxEnable = (value & kCommandRxEnable) ? 1 : 0;
-        return;
-    }
+    case kExpectSync2: takeSyncCharacter(value); return;
+    case kExpectCommand: takeCommand(value); return;
     default:
         // Only a restored block can leave another state: port 0x32 is deaf
         // until a reset, a power-off or another restore.
         return;
     }
+}
+
+// The mode byte opens the port (or keeps it), sets the baud factor and, in
+// asynchronous mode, programs the port's rate and character format.
+void Rs232cDevice::takeModeByte(std::uint8_t mode)
+{
+    openPort(false);
+    modeByte = mode;
+    baudFactor = baudFactorOf(mode);
+    setPanelDivider();
+    if ((mode & kModeFactorMask) == kModeSynchronous) {
+        // The line is left alone and two sync characters follow.
+        chip.programState = kExpectSync1;
+        rearm();
+        return;
+    }
+    {
+        ScopedLock registers(registerLock);
+        CommState state{};
+        bool stateRead = false;
+        if (portOpen()) {
+            platform.serial->escape(portHandle, EscapeCode::ClrDtr);
+            platform.serial->escape(portHandle, EscapeCode::ClrBreak);
+            platform.serial->escape(portHandle, EscapeCode::ClrRts);
+            stateRead = platform.serial->getState(portHandle, state);
+        }
+        if (timer2Count == 0) timer2Count = 1;
+        computedBaud = divideClock(systemClock, timer2Count, baudFactor);
+        const std::uint32_t rate = selectRate(configuredSettings, computedBaud);
+        setPanelNumber(kFieldComputedSpeed, computedBaud);
+        setPanelNumber(kFieldActualSpeed, rate);
+
+        if (portOpen()) {
+            const CharacterFormat format = formatFor(mode, configuredSettings);
+            state.ByteSize = format.byteSize;
+            state.Parity = format.parity;
+            state.StopBits = format.stopBits;
+            state.BaudRate = rate;
+            state.DCBlength = kDcbLength;
+            state.flags = (state.flags & kDcbFlagsKeptMask) | kDcbFlags | ((mode & kModeParityEnable) ? kDcbParityFlag : 0);
+            // A record that could not be read is not written back: its other
+            // fields would be guesses. The user hears of it either way.
+            if (!stateRead || !platform.serial->setState(portHandle, state)) queueAlert(kSetCommStateFailed);
+            forgetCharacterFormat();
+            platform.serial->purge(portHandle, kPurgeAll);
+        }
+        chip.programState = kExpectCommand;
+    }
+    rearm();
+}
+
+// Synchronous mode: the two sync characters are kept, then commands follow.
+void Rs232cDevice::takeSyncCharacter(std::uint8_t value)
+{
+    if (chip.programState == kExpectSync1) {
+        chip.syncChar1 = value;
+        chip.programState = kExpectSync2;
+    } else {
+        chip.syncChar2 = value;
+        chip.programState = kExpectCommand;
+    }
+}
+
+// A command sets the enables and the DTR, break and RTS lines; its internal
+// reset first takes the USART back to expecting a mode byte.
+void Rs232cDevice::takeCommand(std::uint8_t command)
+{
+    ScopedLock registers(registerLock);
+    if (command & kCommandInternalReset) {
+        if (portOpen()) {
+            platform.serial->escape(portHandle, EscapeCode::ClrDtr);
+            platform.serial->escape(portHandle, EscapeCode::ClrBreak);
+            platform.serial->escape(portHandle, EscapeCode::ClrRts);
+        }
+        chip.txEnable = chip.rxEnable = chip.rxReady = 0;
+        if (portOpen()) platform.serial->purge(portHandle, kPurgeAll);
+        chip.status = static_cast<std::uint8_t>((chip.status & kStatusDsr) | kStatusTxReady | kStatusTxEmpty);
+        chip.txShiftFull = chip.txHoldingFull = 0;
+        chip.programState = kExpectMode;
+    }
+    if (command & kCommandErrorReset) chip.status &= static_cast<std::uint8_t>(~kStatusClearedByErrorReset);
+    if (portOpen()) {
+        platform.serial->escape(portHandle, (command & kCommandDtr) ? EscapeCode::SetDtr : EscapeCode::ClrDtr);
+        platform.serial->escape(portHandle, (command & kCommandBreak) ? EscapeCode::SetBreak : EscapeCode::ClrBreak);
+        platform.serial->escape(portHandle, (command & kCommandRts) ? EscapeCode::SetRts : EscapeCode::ClrRts);
+    }
+    chip.txEnable = (command & kCommandTxEnable) ? 1 : 0;
+    chip.rxEnable = (command & kCommandRxEnable) ? 1 : 0;
 }

@@ -110,7 +110,7 @@ bool Rs232cDevice::refreshLineStatus(std::uint32_t* linesOut)
         if (linesRead) {
             if (linesOut) *linesOut = lines;
             chip.status = static_cast<std::uint8_t>((chip.status & ~kStatusDsr) | ((lines & kModemDsrOn) ? kStatusDsr : 0));
-            std::uint8_t portB = chip.portB & 0x1F;
+            std::uint8_t portB = chip.portB & kPortBOtherBits;
             if (!(lines & kModemRingOn)) portB |= kPortBCiOff;
             if (!(lines & kModemCtsOn)) portB |= kPortBCsOff;
             if (!(lines & kModemRlsdOn)) portB |= kPortBCdOff;

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
+#include "device/Host.h"
 #include "device/LineSettings.h"
 #include "device/Platform.h"
 #include "device/ReentrantLock.h"
-#include "plugin/HostInterface.h"
 
 // The save block: 315 bytes, no gaps, little-endian.
 constexpr std::uint32_t kSnapshotSize = 315;
@@ -29,7 +29,8 @@ static_assert(snapshot_offset::appliedSettings == snapshot_offset::chip + sizeof
 static_assert(snapshot_offset::timer2Count == snapshot_offset::appliedSettings + sizeof(LineSettings), "block layout");
 static_assert(snapshot_offset::modeByte + 1 == kSnapshotSize, "the save block is 315 bytes");
 
-// Status panel figure fields the device writes, by control identifier.
+// Status panel figure fields the device writes, by control identifier (the
+// panel checks that its controls carry these numbers).
 enum PanelField : int {
     kFieldComputedSpeed = 1007,
     kFieldActualSpeed = 1008,
@@ -44,10 +45,8 @@ struct Rs232cDevice {
     ReentrantLock timerLock;     // calls to the host timer service; last
     PortHandle portHandle;
     WindowHandle panel;
-    RaiseIrqFn raiseIrq;
-    TimerServiceFn timerService;
+    HostLinks host;              // the host's timer and interrupt line, once lent
     std::uint32_t systemClock;   // Hz
-    std::uint32_t timerSlot;     // the host's; we only hand out its address
     char openPortName[kPortNameSize];
     LineSettings appliedSettings;     // taken by the last mode byte or restore
     LineSettings configuredSettings;  // from the settings file or the dialog
@@ -66,6 +65,12 @@ struct Rs232cDevice {
     // platform (set by loadSnapshot, read by openPort).
     bool restoring;
     bool restoreOpenAttempted;
+    // Shared by every re-arm; set at construction and untouched by reset,
+    // power-off and restore.
+    struct Pacing {
+        std::uint32_t lastRate;  // the actual rate of the last re-arm
+        double rateResidual;     // fraction of a timer unit carried into the next period
+    } pacing;
 
     // Lifecycle
     void construct(const Platform& platform);
@@ -94,6 +99,9 @@ struct Rs232cDevice {
 
     // Port 0x32 writes: mode byte, sync characters, commands
     void writeModeCommand(std::uint8_t value);
+    void takeModeByte(std::uint8_t mode);
+    void takeSyncCharacter(std::uint8_t value);
+    void takeCommand(std::uint8_t command);
 
     // Character timer
     void rearm();
@@ -107,7 +115,8 @@ struct Rs232cDevice {
     // Helpers shared by the operations above
     bool portOpen() const { return portHandle != kNoPort; }
     bool ctsOn();
-    std::uint8_t callTimer(std::int32_t operation, std::int32_t value, TickCallback callback);
+    void stopTimer();
+    void armTimer(std::int32_t period);
     void requestInterrupt();
     void setPanelText(int controlId, const char* text);
     void setPanelNumber(int controlId, std::uint32_t value);
@@ -115,18 +124,6 @@ struct Rs232cDevice {
     void forgetCharacterFormat() { bitsPerCharacterKnown = false; }
     void queueAlert(const char* text);
 };
-
-// The tick callback handed to the host timer service: runs the tick of the
-// device constructed last (the module has exactly one).
-void HOSTCALL deviceTickCallback();
-
-// The module's pacing values, shared by every re-arm and kept across reset,
-// power-off and restore.
-struct PacingState {
-    std::uint32_t lastRate;   // the actual rate of the last re-arm
-    double rateResidual;      // fraction of a timer unit carried into the next period
-};
-PacingState& pacing();
 
 // systemClock / (count * factor) without overflow or division by zero: the
 // product is formed in 64 bits from the count's unsigned 32-bit value, and a

@@ -15,7 +15,6 @@ void fuzzCheckFailed(const char* file, int line, const char* condition, const ch
 }
 
 namespace {
-GuestSession* current = nullptr;
 
 // The longest character the port can be set to (8 data bits, parity, 2 stop
 // bits) at the slowest rate, in timer units, plus the carried fraction.
@@ -112,54 +111,66 @@ void GuestSession::Panel::setText(WindowHandle, int controlId, const char* text)
     FUZZ_CHECK(lock_order::heldDepth(LockRank::Device) > 0, "panel write without the device lock");
 }
 
-std::uint8_t HOSTCALL GuestSession::timerService(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
-                                                 TickCallback callback)
+void GuestSession::Timer::calledWithTheLock()
 {
-    GuestSession& s = *current;
-    FUZZ_CHECK(lock_order::heldDepth(LockRank::Timer) > 0, "timer service called without the timer lock");
-    FUZZ_CHECK(slot == &s.device.timerSlot, "timer call for another slot");
-    switch (operation) {
-    case TimerSet:
-        FUZZ_CHECK(s.lastTimerOp_ == TimerStop, "TimerSet not right after TimerStop");
-        FUZZ_CHECK(value >= 1 && value <= kLongestPeriod, "timer period out of range");
-        FUZZ_CHECK(callback == deviceTickCallback, "timer set with another callback");
-        break;
-    case TimerStart:
-        FUZZ_CHECK(s.lastTimerOp_ == TimerSet, "TimerStart not right after TimerSet");
-        s.timerRunning_ = true;
-        s.timerHalted_ = false;
-        s.timerEverStarted_ = true;
-        break;
-    case TimerStop: s.timerRunning_ = false; break;
-    case TimerHalt:
-        s.timerRunning_ = false;
-        s.timerHalted_ = true;
-        break;
-    default: FUZZ_CHECK(false, "timer operation the device never issues");
-    }
-    s.lastTimerOp_ = operation;
-    return 1;
+    FUZZ_CHECK(lock_order::heldDepth(LockRank::Timer) > 0, "timer called without the timer lock");
 }
 
-void HOSTCALL GuestSession::raiseIrq(std::int32_t line)
+bool GuestSession::Timer::acquire()
 {
-    FUZZ_CHECK(line == kRs232cIrqLine, "interrupt request on another line");
+    FUZZ_CHECK(false, "the device acquired the timer itself");
+    return false;
+}
+
+void GuestSession::Timer::stop()
+{
+    calledWithTheLock();
+    s_.timerRunning_ = false;
+    last_ = Last::Stop;
+}
+
+void GuestSession::Timer::setPeriod(std::int32_t units)
+{
+    calledWithTheLock();
+    FUZZ_CHECK(last_ == Last::Stop, "period set not right after a stop");
+    FUZZ_CHECK(units >= 1 && units <= kLongestPeriod, "timer period out of range");
+    last_ = Last::Period;
+}
+
+void GuestSession::Timer::start()
+{
+    calledWithTheLock();
+    FUZZ_CHECK(last_ == Last::Period, "timer started not right after a period was set");
+    s_.timerRunning_ = true;
+    s_.timerHalted_ = false;
+    s_.timerEverStarted_ = true;
+    last_ = Last::Start;
+}
+
+void GuestSession::Timer::halt()
+{
+    calledWithTheLock();
+    s_.timerRunning_ = false;
+    s_.timerHalted_ = true;
+    last_ = Last::Halt;
+}
+
+void GuestSession::Interrupts::raise()
+{
     FUZZ_CHECK(lock_order::heldDepth(LockRank::Device) > 0 && lock_order::heldDepth(LockRank::Register) > 0,
                "interrupt requested without the device and register locks");
-    ++current->irqs_;
+    ++s_.irqs_;
 }
 
 GuestSession::GuestSession(FuzzInput& setup)
 {
-    current = this;
     lock_order::setViolationHandler(failOnLockOrder);
     device.construct(Platform{&port, &alerts_, &panel_});
     const std::uint8_t flags = setup.byte();
     const LineSettings settings = settingsFrom(setup, (flags & 2) != 0);
     {
         ScopedLock lock(device.deviceLock);
-        device.timerService = timerService;
-        device.raiseIrq = raiseIrq;
+        device.host = HostLinks{&timer_, &interrupts_};
         device.systemClock = setup.u32();
         if (flags & 1) device.panel = reinterpret_cast<WindowHandle>(std::uintptr_t{0x1000});
     }
@@ -170,7 +181,6 @@ GuestSession::~GuestSession()
 {
     device.destroy();
     lock_order::setViolationHandler(nullptr);
-    current = nullptr;
 }
 
 void GuestSession::run(FuzzInput& in)
@@ -356,7 +366,7 @@ void GuestSession::tick()
     port.readsDelivered = 0;
     irqs_ = 0;
     timerRunning_ = false;  // this expiry is used up
-    deviceTickCallback();
+    device.tick();
 
     FUZZ_CHECK(irqs_ <= 1, "more than one interrupt request in one tick");
     FUZZ_CHECK(port.written.size() <= 1 && port.readsDelivered <= 1, "more than one byte each way in one tick");

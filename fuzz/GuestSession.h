@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 
+#include "device/Host.h"
 #include "device/Rs232cDevice.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzPort.h"
@@ -71,9 +72,33 @@ private:
         void setText(WindowHandle panel, int controlId, const char* text) override;
     };
 
-    static std::uint8_t HOSTCALL timerService(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
-                                              TickCallback callback);
-    static void HOSTCALL raiseIrq(std::int32_t line);
+    // The host timer: one expiry per start, none after a stop or a halt.
+    // Checks that the device calls it with its timer lock held and re-arms as
+    // a host expects: a period only right after a stop, a start only right
+    // after a period.
+    class Timer final : public HostTimer {
+    public:
+        explicit Timer(GuestSession& session) : s_(session) {}
+        bool acquire() override;
+        void stop() override;
+        void setPeriod(std::int32_t units) override;
+        void start() override;
+        void halt() override;
+
+    private:
+        enum class Last { None, Stop, Period, Start, Halt };
+        void calledWithTheLock();
+        GuestSession& s_;
+        Last last_ = Last::None;
+    };
+    class Interrupts final : public InterruptLine {
+    public:
+        explicit Interrupts(GuestSession& session) : s_(session) {}
+        void raise() override;
+
+    private:
+        GuestSession& s_;
+    };
 
     void step(Op op, FuzzInput& in);
     void writeData(std::uint8_t value);
@@ -85,11 +110,11 @@ private:
 
     Alerts alerts_;
     Panel panel_;
-    // The host timer: one expiry per TimerStart, none after TimerStop or TimerHalt.
+    Timer timer_{*this};
+    Interrupts interrupts_{*this};
     bool timerRunning_ = false;
     bool timerHalted_ = false;
     bool timerEverStarted_ = false;
-    std::int32_t lastTimerOp_ = -1;
     int irqs_ = 0;  // requests during the current operation
 
     // Bytes the guest wrote that may still reach the line, oldest first: the

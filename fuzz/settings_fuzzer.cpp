@@ -14,7 +14,7 @@
 #include "device/Messages.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/GuestSession.h"
-#include "ui/IniProfile.h"
+#include "tests/support/IniProfile.h"
 #include "ui/Settings.h"
 
 namespace {

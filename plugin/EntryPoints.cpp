@@ -25,18 +25,19 @@ RS232C_EXPORT void HOSTCALL SetPath(const char* path)
 
 RS232C_EXPORT std::int32_t HOSTCALL DeviceEntry(HostServices* services)
 {
-    Rs232cDevice& device = plugin().device;
+    PluginModule& module = plugin();
+    Rs232cDevice& device = module.device;
     {
         ScopedLock lock(device.deviceLock);
-        device.raiseIrq = services->irqController->raiseIrq;
-        device.timerService = services->timerService;
+        module.interruptLine.lend(services->irqController->raiseIrq);
+        module.hostTimer.lend(services->timerService);
     }
-    std::uint8_t acquired;
+    bool acquired;
     {
         ScopedLock timer(device.timerLock);
-        acquired = device.callTimer(TimerAcquire, 0, &deviceTickCallback);
+        acquired = module.hostTimer.acquire();
     }
-    if (acquired != 1) {
+    if (!acquired) {
         if (device.platform.alert) device.platform.alert->show(kTimerAcquireFailed);
         return 0;
     }

@@ -2,6 +2,15 @@
 
 namespace {
 PluginModule module;
+
+// The host's timer callback carries no context, so the device it ticks is
+// found here: the module's one device while the module is loaded.
+Rs232cDevice* tickTarget = nullptr;
+
+void HOSTCALL tickCallback()
+{
+    if (tickTarget) tickTarget->tick();
+}
 }  // namespace
 
 PluginModule& plugin() { return module; }
@@ -9,12 +18,20 @@ PluginModule& plugin() { return module; }
 void loadPlugin(const Platform& platform, PanelControl* panel, PrivateProfile* profile)
 {
     module.device.construct(platform);
+    module.hostTimer.reset(&tickCallback);
+    module.interruptLine.lend(nullptr);
+    module.device.host = HostLinks{&module.hostTimer, &module.interruptLine};
     module.panel = panel;
     module.profile = profile;
     module.settingsPath[0] = '\0';
+    tickTarget = &module.device;
 }
 
-void unloadPlugin() { module.device.destroy(); }
+void unloadPlugin()
+{
+    tickTarget = nullptr;
+    module.device.destroy();
+}
 
 namespace host_handlers {
 void HOSTCALL writeData(std::uint8_t value) { module.device.writeData(value); }

@@ -4,21 +4,16 @@
 #pragma once
 
 #include "device/Rs232cDevice.h"
+#include "plugin/HostAdapters.h"
+#include "plugin/HostInterface.h"
+#include "ui/PanelControl.h"
 #include "ui/Profile.h"
 #include "ui/Settings.h"
 
-// What the host's machine reset and power-off do to the status panel. Each
-// does nothing while there is no panel, and may be called from any thread.
-class PanelControl {
-public:
-    virtual ~PanelControl() = default;
-    virtual void startTimer() = 0;  // the 500 ms LED refresh
-    virtual void stopTimer() = 0;
-    virtual void darkenLeds() = 0;  // waits until the panel has done it
-};
-
 struct PluginModule {
     Rs232cDevice device;
+    HostTimerService hostTimer;        // lent by DeviceEntry
+    HostInterruptLine interruptLine;   // lent by DeviceEntry
     PanelControl* panel;
     PrivateProfile* profile;
     char settingsPath[kSettingsPathSize];  // empty until SetPath names a usable file
@@ -27,7 +22,8 @@ struct PluginModule {
 PluginModule& plugin();
 
 // Module load and unload. Unloading destroys the device's locks only: the
-// port stays open and the host's timer is left as it is.
+// port stays open and the host's timer is left as it is, its expiries from
+// then on ticking nothing.
 void loadPlugin(const Platform& platform, PanelControl* panel, PrivateProfile* profile);
 void unloadPlugin();
 

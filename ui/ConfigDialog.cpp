@@ -1,9 +1,5 @@
-// The configuration dialog: port, lock, rate, parity, stop bits, byte size.
-#include <windows.h>
+#include "ui/ConfigDialog.h"
 
-#include "plugin/Exports.h"
-#include "plugin/PluginModule.h"
-#include "plugin/Win32Module.h"
 #include "ui/Settings.h"
 #include "ui/resources/ResourceIds.h"
 
@@ -34,10 +30,18 @@ void enableLockedLists(HWND dialog)
     for (int listId : kLockedLists) EnableWindow(GetDlgItem(dialog, listId), locked);
 }
 
-void openDialog(HWND dialog, ConfigChoices& choices)
+// What the dialog works on, handed to its procedure at creation.
+struct DialogSession {
+    PrivateProfile* profile;
+    const char* settingsPath;
+    Rs232cDevice* device;
+    ConfigChoices choices;
+};
+
+void openDialog(HWND dialog, DialogSession& session)
 {
-    PluginModule& module = plugin();
-    choices = openingChoices(*module.profile, module.settingsPath);
+    ConfigChoices& choices = session.choices;
+    choices = openingChoices(*session.profile, session.settingsPath);
     fillList(dialog, IDC_BAUDRATE, kRateItems, choices.rate);
     fillList(dialog, IDC_PARITY, kParityItems, choices.parity);
     fillList(dialog, IDC_STOPBITS, kStopBitsItems, choices.stopBits);
@@ -52,32 +56,32 @@ void openDialog(HWND dialog, ConfigChoices& choices)
     }
 }
 
-void confirmDialog(HWND dialog, ConfigChoices& choices)
+void confirmDialog(HWND dialog, DialogSession& session)
 {
+    ConfigChoices& choices = session.choices;
     choices.port = selectedItem(dialog, IDC_PORT);
     choices.locked = IsDlgButtonChecked(dialog, IDC_LOCK) == BST_CHECKED;
     choices.rate = selectedItem(dialog, IDC_BAUDRATE);
     choices.parity = selectedItem(dialog, IDC_PARITY);
     choices.stopBits = selectedItem(dialog, IDC_STOPBITS);
     choices.byteSize = selectedItem(dialog, IDC_BYTESIZE);
-    PluginModule& module = plugin();
-    const LineSettings settings = confirmChoices(*module.profile, module.settingsPath, choices);
+    const LineSettings settings = confirmChoices(*session.profile, session.settingsPath, choices);
     // The guest's next mode byte applies them to the port.
-    module.device.storeSettings(settings, false);
+    session.device->storeSettings(settings, false);
 }
 
 INT_PTR CALLBACK configProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* choices = reinterpret_cast<ConfigChoices*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    auto* session = reinterpret_cast<DialogSession*>(GetWindowLongPtrA(dialog, DWLP_USER));
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        openDialog(dialog, *reinterpret_cast<ConfigChoices*>(lParam));
+        openDialog(dialog, *reinterpret_cast<DialogSession*>(lParam));
         return TRUE;  // the focus goes to the port list
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            if (choices) confirmDialog(dialog, *choices);
+            if (session) confirmDialog(dialog, *session);
             EndDialog(dialog, 1);
             break;
         case IDCANCEL: EndDialog(dialog, 1); break;
@@ -90,12 +94,10 @@ INT_PTR CALLBACK configProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 }  // namespace
 
-RS232C_EXPORT std::intptr_t HOSTCALL DeviceConfig(HostWindow owner)
+std::intptr_t runConfigDialog(HINSTANCE resources, HWND owner, PrivateProfile& profile, const char* settingsPath,
+                              Rs232cDevice& device)
 {
-    // Without a settings file there is nothing to edit: the platform's own
-    // choice of file would be some other program's.
-    if (plugin().settingsPath[0] == '\0') return -1;
-    ConfigChoices choices{};
-    return DialogBoxParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_CONFIG), static_cast<HWND>(owner), configProcedure,
-                           reinterpret_cast<LPARAM>(&choices));
+    DialogSession session{&profile, settingsPath, &device, ConfigChoices{}};
+    return DialogBoxParamA(resources, MAKEINTRESOURCEA(IDD_CONFIG), owner, configProcedure,
+                           reinterpret_cast<LPARAM>(&session));
 }

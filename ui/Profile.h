@@ -20,3 +20,16 @@ public:
     // when absent. False when the file cannot be written.
     virtual bool writeString(const char* section, const char* key, const char* value, const char* file) = 0;
 };
+
+// Section and key names match as the profile functions match them: ASCII
+// letters without regard to case, Shift-JIS bytes as they are.
+inline bool sameProfileName(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}

@@ -19,24 +19,11 @@ const ChoiceItem kByteSizeItems[4] = {{"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}};
 namespace {
 constexpr std::size_t kValueBufferSize = 256;
 
-// ASCII letters compared without regard to case, as the profile functions
-// compare names; Shift-JIS bytes compare as they are.
-bool sameText(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
-}
-
 template <std::size_t N>
 int findItem(const ChoiceItem (&items)[N], const char* text)
 {
     for (std::size_t i = 0; i < N; ++i)
-        if (sameText(items[i].text, text)) return static_cast<int>(i);
+        if (sameProfileName(items[i].text, text)) return static_cast<int>(i);
     return -1;
 }
 

@@ -4,8 +4,6 @@
 
 #include <atomic>
 
-#include "plugin/Exports.h"
-#include "plugin/Win32Module.h"
 #include "ui/resources/ResourceIds.h"
 
 namespace {
@@ -26,9 +24,14 @@ void showLed(HWND panel, int controlId, bool lit)
                  reinterpret_cast<LPARAM>(lit ? litLed : darkLed));
 }
 
+// The device whose lines the panel shows, handed over at its creation.
+Rs232cDevice* deviceOf(HWND panel) { return reinterpret_cast<Rs232cDevice*>(GetWindowLongPtrA(panel, DWLP_USER)); }
+
 void refreshLeds(HWND panel)
 {
-    Rs232cDevice& device = plugin().device;
+    Rs232cDevice* shown = deviceOf(panel);
+    if (!shown) return;
+    Rs232cDevice& device = *shown;
     const std::uint8_t status = device.readStatus();
     const std::uint8_t portB = device.readPortB();
     showLed(panel, IDC_LED_CI, (portB & kPortBCiOff) == 0);
@@ -51,14 +54,17 @@ void forgetPanel(HWND panel)
     KillTimer(panel, kRefreshTimer);
     HWND expected = panel;
     panelWindow.compare_exchange_strong(expected, nullptr);
-    Rs232cDevice& device = plugin().device;
+    Rs232cDevice* shown = deviceOf(panel);
+    if (!shown) return;
+    Rs232cDevice& device = *shown;
     ScopedLock lock(device.deviceLock);
     if (device.panel == panel) device.panel = nullptr;
 }
 
-INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_INITDIALOG: SetWindowLongPtrA(panel, DWLP_USER, lParam); break;
     case WM_TIMER: refreshLeds(panel); break;
     case kLedsOffMessage:
         showLed(panel, IDC_LED_CS, false);
@@ -109,17 +115,14 @@ PanelFieldPoster& panelFieldPoster() { return fieldPoster; }
 
 PanelControl& statusPanel() { return panelControl; }
 
-RS232C_EXPORT HostWindow HOSTCALL FastGUI(HostWindow tabControl, std::int32_t position)
+HWND createStatusPanel(HINSTANCE resources, HWND tabs, int position, Rs232cDevice& device)
 {
-    // One page at a time: while the first lives, a second call returns it
-    // and adds no second tab.
     if (HWND existing = panelWindow.load(); existing && IsWindow(existing)) return existing;
 
-    HWND tabs = static_cast<HWND>(tabControl);
-    HWND panel = CreateDialogParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_PANEL), tabs, panelProcedure, 0);
+    HWND panel = CreateDialogParamA(resources, MAKEINTRESOURCEA(IDD_PANEL), tabs, panelProcedure,
+                                    reinterpret_cast<LPARAM>(&device));
     if (!panel) return nullptr;
     panelWindow.store(panel);
-    Rs232cDevice& device = plugin().device;
     {
         ScopedLock lock(device.deviceLock);
         device.panel = panel;

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-#include "platform/win32/Win32Platform.h"
-#include "plugin/PluginModule.h"
+#include "device/Rs232cDevice.h"
+#include "ui/PanelControl.h"
+#include "ui/PanelFieldPoster.h"
 
 // The panel's private messages.
 constexpr UINT kLedsOffMessage = WM_USER + 100;     // darken all four LEDs
@@ -21,3 +22,8 @@ PanelFieldPoster& panelFieldPoster();
 
 // The refresh timer and the LEDs, for the host's reset and power-off.
 PanelControl& statusPanel();
+
+// Creates the panel as the page at `position` of the host's tab control, showing
+// `device`'s modem lines and receiving its figures; null when it cannot be made.
+// One page at a time: while it lives, a second call returns it and adds no tab.
+HWND createStatusPanel(HINSTANCE resources, HWND tabs, int position, Rs232cDevice& device);

@@ -12,8 +12,9 @@
 #include "plugin/Exports.h"
 #include "plugin/PluginModule.h"
 #include "tests/support/FakeHost.h"
+#include "tests/support/FakeHostService.h"
 #include "tests/support/FakeSerialPorts.h"
-#include "ui/IniProfile.h"
+#include "tests/support/IniProfile.h"
 
 namespace {
 // ---- The host's registration functions, recording what they are given ----
@@ -145,10 +146,10 @@ protected:
         SetPath("settings.ini");
 
         machine.systemClock = 2457600;
-        irq.raiseIrq = &FakeHost::raiseIrq;
+        irq.raiseIrq = &FakeHostService::raiseIrq;
         services.machine = &machine;
         services.irqController = &irq;
-        services.timerService = &FakeHost::timerService;
+        services.timerService = &FakeHostService::timerService;
         services.registerPortWrite = &registerPortWrite;
         services.registerPortRead = &registerPortRead;
         services.registerReset = &registerReset;
@@ -176,7 +177,7 @@ protected:
     FakePanel fields;
     IniTextProfile profile{"[RS-232C]\nPORT=COM2\nLOCK=0\n"};
     RecordingPanel panel{plugin().device};
-    FakeHost timerHost;
+    FakeHostService timerHost;
     Registrations registrations;
 
     MachineInfo machine{};
@@ -210,15 +211,54 @@ TEST_F(EntryPoints, DeviceEntryTakesTheTimerAndRegistersInOrder)
     ASSERT_EQ(DeviceEntry(&services), 1);
     EXPECT_EQ(registrations.log, (std::vector<std::string>{"reset", "write 0x30", "write 0x32", "read 0x30",
                                                            "read 0x32", "save 315", "load", "power-off"}));
-    const std::vector<TimerCall> timerCalls = timerHost.timerCalls();
+    const std::vector<HostTimerCall> timerCalls = timerHost.calls();
     ASSERT_EQ(timerCalls.size(), 1u);
     EXPECT_EQ(timerCalls[0].operation, TimerAcquire);
     EXPECT_EQ(timerCalls[0].value, 0);
-    EXPECT_EQ(timerCalls[0].callback, &deviceTickCallback);
-    EXPECT_EQ(timerCalls[0].slot, &device().timerSlot);
+    EXPECT_NE(timerCalls[0].callback, nullptr);
+    EXPECT_EQ(timerCalls[0].slot, plugin().hostTimer.slot());
     EXPECT_EQ(device().systemClock, 2457600u);
-    EXPECT_EQ(device().raiseIrq, &FakeHost::raiseIrq);
     EXPECT_TRUE(alert.shown.empty());
+}
+
+TEST_F(EntryPoints, TheDevicesTimerAndInterruptReachTheHostsServiceAndLine)
+{
+    ASSERT_EQ(DeviceEntry(&services), 1);
+    const TickCallback tick = timerHost.calls()[0].callback;
+    timerHost.clear();
+
+    // Re-arming: stop, the period with the tick callback, start, all on the slot.
+    device().rearm();
+    const std::vector<HostTimerCall> arm = timerHost.calls();
+    ASSERT_EQ(arm.size(), 3u);
+    EXPECT_EQ(arm[0].operation, TimerStop);
+    EXPECT_EQ(arm[0].callback, nullptr);
+    EXPECT_EQ(arm[1].operation, TimerSet);
+    EXPECT_EQ(arm[1].value, 2666);  // 8 bits at 300 bit/s: no port, no speed computed yet
+    EXPECT_EQ(arm[1].callback, tick);
+    EXPECT_EQ(arm[2].operation, TimerStart);
+    EXPECT_EQ(arm[2].callback, nullptr);
+    for (const HostTimerCall& call : arm) EXPECT_EQ(call.slot, plugin().hostTimer.slot());
+
+    // The callback ticks the module's device: a tick re-arms.
+    timerHost.clear();
+    tick();
+    EXPECT_TRUE(timerHost.armed());
+
+    // An interrupt goes to line 4.
+    device().writePortC(kEnableTxEmpty);  // both transmit registers empty: raises at once
+    EXPECT_EQ(timerHost.irqLines(), std::vector<std::int32_t>{4});
+}
+
+TEST_F(EntryPoints, AfterUnloadingTheTickCallbackTicksNothing)
+{
+    ASSERT_EQ(DeviceEntry(&services), 1);
+    const TickCallback tick = timerHost.calls()[0].callback;
+    unloadPlugin();
+    timerHost.clear();
+    tick();
+    EXPECT_TRUE(timerHost.calls().empty());
+    loadPlugin(Platform{&port, &alert, &fields}, &panel, &profile);  // for TearDown
 }
 
 TEST_F(EntryPoints, RegisteredPortHandlersDriveTheUsart)
@@ -233,7 +273,7 @@ TEST_F(EntryPoints, RegisteredPortHandlersDriveTheUsart)
     registrations.write32(0x4E);  // asynchronous mode byte: opens the configured port
     ASSERT_EQ(port.openCount(), 1u);
     EXPECT_EQ(port.callsOf(PortOp::Open)[0].path, "//./COM2");
-    EXPECT_TRUE(timerHost.running());
+    EXPECT_TRUE(timerHost.armed());
 }
 
 TEST_F(EntryPoints, SaveAndLoadHandlersCarryTheBlock)
@@ -263,10 +303,10 @@ TEST_F(EntryPoints, PowerOffStopsTimerThenPowersOffThenDarkensWithNoLockHeld)
     ASSERT_EQ(DeviceEntry(&services), 1);
     registrations.reset();
     panel.events.clear();
-    timerHost.clearTimerCalls();
+    timerHost.clear();
     EXPECT_EQ(registrations.powerOff(), 0u);
     EXPECT_EQ(panel.events, (std::vector<std::string>{"stop mask=0 portB=0x00", "darken mask=0 portB=0xE0"}));
-    EXPECT_EQ(timerHost.timerOperations(), std::vector<std::int32_t>{TimerHalt});
+    EXPECT_EQ(timerHost.operations(), std::vector<std::int32_t>{TimerHalt});
     EXPECT_EQ(device().chip.status, kStatusTxEmpty);
 }
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "ui/IniProfile.h"
+#include "tests/support/IniProfile.h"
 
 namespace {
 std::string getString(IniTextProfile& ini, const char* section, const char* key, const char* fallback,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/IniProfile.h"
+#include "tests/support/IniProfile.h"
 #include "ui/Settings.h"
 
 namespace {

@@ -3,8 +3,6 @@
 #include "device/ReentrantLock.h"
 
 namespace {
-HostTimerThread* activeTimer = nullptr;
-
 std::int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -12,9 +10,9 @@ std::int64_t nowNs()
 }
 }  // namespace
 
-HostTimerThread::HostTimerThread(std::chrono::nanoseconds unit) : unit_(unit)
+HostTimerThread::HostTimerThread(std::chrono::nanoseconds unit, std::function<void()> expiry)
+    : unit_(unit), expiry_(std::move(expiry))
 {
-    activeTimer = this;
     thread_ = std::thread([this] { run(); });
 }
 
@@ -26,38 +24,41 @@ HostTimerThread::~HostTimerThread()
     }
     wake_.notify_all();
     thread_.join();
-    activeTimer = nullptr;
 }
 
-std::uint8_t HOSTCALL HostTimerThread::service(std::uint32_t*, std::int32_t operation, std::int32_t value,
-                                               TickCallback callback)
-{
-    return activeTimer ? activeTimer->call(operation, value, callback) : 0;
-}
-
-std::uint8_t HostTimerThread::call(std::int32_t operation, std::int32_t value, TickCallback callback)
+void HostTimerThread::checkLockHeld()
 {
 #if RS232C_LOCK_ORDER_CHECKS
     if (lock_order::heldDepth(LockRank::Timer) == 0) ++faultyCalls_;
 #endif
-    std::lock_guard<std::mutex> guard(mutex_);
-    switch (operation) {
-    case TimerSet:
-        if (value < 1) ++faultyCalls_;
-        callback_ = callback;
-        period_ = value;
-        break;
-    case TimerStart:
-        running_ = callback_ != nullptr;
-        due_ = std::chrono::steady_clock::now() + unit_ * period_;
-        wake_.notify_all();
-        break;
-    case TimerStop:
-    case TimerHalt: running_ = false; break;
-    default: break;
-    }
-    return 1;
 }
+
+void HostTimerThread::setPeriod(std::int32_t units)
+{
+    checkLockHeld();
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (units < 1) ++faultyCalls_;
+    periodSet_ = true;
+    period_ = units;
+}
+
+void HostTimerThread::start()
+{
+    checkLockHeld();
+    std::lock_guard<std::mutex> guard(mutex_);
+    running_ = periodSet_;
+    due_ = std::chrono::steady_clock::now() + unit_ * period_;
+    wake_.notify_all();
+}
+
+void HostTimerThread::stop()
+{
+    checkLockHeld();
+    std::lock_guard<std::mutex> guard(mutex_);
+    running_ = false;
+}
+
+void HostTimerThread::halt() { stop(); }
 
 void HostTimerThread::run()
 {
@@ -69,10 +70,9 @@ void HostTimerThread::run()
             wake_.wait_until(lock, due_);
         } else {
             running_ = false;  // one expiry per start
-            const TickCallback tick = callback_;
             lock.unlock();
             tickBusySince_ = nowNs();
-            tick();
+            expiry_();
             tickBusySince_ = 0;
             ++ticks_;
             lock.lock();

@@ -1,8 +1,7 @@
-// The host's timer service as a host really runs it: a thread of its own
-// fires the armed callback once its period has passed. TimerSet, TimerStart,
-// TimerStop and TimerHalt only change what is armed and never wait for a tick
-// in progress, so the device may call them from inside the tick and from any
-// other thread.
+// The host's timer as a host really runs it: a thread of its own runs the
+// expiry once the period has passed. Setting a period, starting, stopping and
+// halting only change what is armed and never wait for a tick in progress, so
+// the device may call them from inside the tick and from any other thread.
 #pragma once
 
 #include <atomic>
@@ -10,22 +9,25 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <functional>
 #include <thread>
 
-#include "plugin/HostInterface.h"
+#include "device/Host.h"
 
-class HostTimerThread {
+class HostTimerThread final : public HostTimer {
 public:
     // One timer unit (10 us on the host) lasts `unit` here, so that a short
-    // run sees many ticks.
-    explicit HostTimerThread(std::chrono::nanoseconds unit);
+    // run sees many ticks; each expiry calls `expiry`.
+    HostTimerThread(std::chrono::nanoseconds unit, std::function<void()> expiry);
     ~HostTimerThread();
     HostTimerThread(const HostTimerThread&) = delete;
     HostTimerThread& operator=(const HostTimerThread&) = delete;
 
-    // The TimerService handed to the device (one HostTimerThread at a time).
-    static std::uint8_t HOSTCALL service(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
-                                         TickCallback callback);
+    bool acquire() override { return true; }
+    void stop() override;
+    void setPeriod(std::int32_t units) override;
+    void start() override;
+    void halt() override;
 
     std::uint64_t ticks() const { return ticks_; }
     // Calls made without the device's timer lock, or setting a period below 1.
@@ -35,12 +37,13 @@ public:
 
 private:
     void run();
-    std::uint8_t call(std::int32_t operation, std::int32_t value, TickCallback callback);
+    void checkLockHeld();
 
     const std::chrono::nanoseconds unit_;
+    const std::function<void()> expiry_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    TickCallback callback_ = nullptr;
+    bool periodSet_ = false;
     std::int32_t period_ = 0;
     bool running_ = false;
     bool quit_ = false;

@@ -39,7 +39,10 @@ std::atomic<int> lockOrderViolations{0};
 void countViolation(LockRank, LockRank) { ++lockOrderViolations; }
 
 std::atomic<std::uint64_t> interruptRequests{0};
-void HOSTCALL countInterrupt(std::int32_t) { ++interruptRequests; }
+class CountingInterruptLine final : public InterruptLine {
+public:
+    void raise() override { ++interruptRequests; }
+};
 
 class CountingAlert final : public UserAlert {
 public:
@@ -89,10 +92,9 @@ protected:
         device.construct(Platform{&port, &alert, &panel});
         device.storeSettings(makeSettings("COM1"), true);
         port.setModemLines(kModemCtsOn | kModemDsrOn);
-        timer = std::make_unique<HostTimerThread>(std::chrono::microseconds(1));
+        timer = std::make_unique<HostTimerThread>(std::chrono::microseconds(1), [this] { device.tick(); });
         ScopedLock lock(device.deviceLock);
-        device.timerService = &HostTimerThread::service;
-        device.raiseIrq = &countInterrupt;
+        device.host = HostLinks{timer.get(), &interruptLine};
         device.systemClock = 2457600;
         device.panel = reinterpret_cast<WindowHandle>(std::uintptr_t{0x1234});
     }
@@ -202,6 +204,7 @@ protected:
     CountingPanel panel;
     Rs232cDevice device;
     std::unique_ptr<HostTimerThread> timer;
+    CountingInterruptLine interruptLine;
     std::atomic<std::uint64_t> bytesReceived{0};
 };
 

@@ -1,50 +1,55 @@
 #include "tests/support/FakeHost.h"
 
-namespace {
-FakeHost* activeHost = nullptr;
-}  // namespace
-
-FakeHost::FakeHost() { activeHost = this; }
-
-FakeHost::~FakeHost()
-{
-    if (activeHost == this) activeHost = nullptr;
-}
-
 void FakeHost::attach(Rs232cDevice& device)
 {
-    ScopedLock lock(device.deviceLock);
-    device.timerService = &FakeHost::timerService;
-    device.raiseIrq = &FakeHost::raiseIrq;
-}
-
-std::uint8_t HOSTCALL FakeHost::timerService(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
-                                             TickCallback callback)
-{
-    FakeHost* host = activeHost;
-    if (!host) return 0;
-    std::lock_guard<std::recursive_mutex> guard(host->mutex_);
-    host->calls_.push_back(TimerCall{operation, value, callback, slot});
-    switch (operation) {
-    case TimerAcquire: return host->acquireResult_;
-    case TimerSet:
-        host->pending_ = callback;
-        host->period_ = value;
-        break;
-    case TimerStart: host->running_ = host->pending_ != nullptr; break;
-    case TimerStop:
-    case TimerHalt: host->running_ = false; break;
-    default: break;
+    {
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        device_ = &device;
     }
-    return 1;
+    ScopedLock lock(device.deviceLock);
+    device.host = HostLinks{this, this};
 }
 
-void HOSTCALL FakeHost::raiseIrq(std::int32_t line)
+bool FakeHost::acquire()
 {
-    FakeHost* host = activeHost;
-    if (!host) return;
-    std::lock_guard<std::recursive_mutex> guard(host->mutex_);
-    host->irqs_.push_back(line);
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    calls_.push_back(TimerCall{TimerOp::Acquire, 0});
+    return acquireResult_;
+}
+
+void FakeHost::stop()
+{
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    calls_.push_back(TimerCall{TimerOp::Stop, 0});
+    running_ = false;
+}
+
+void FakeHost::setPeriod(std::int32_t units)
+{
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    calls_.push_back(TimerCall{TimerOp::SetPeriod, units});
+    period_ = units;
+    periodSet_ = true;
+}
+
+void FakeHost::start()
+{
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    calls_.push_back(TimerCall{TimerOp::Start, 0});
+    running_ = periodSet_;
+}
+
+void FakeHost::halt()
+{
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    calls_.push_back(TimerCall{TimerOp::Halt, 0});
+    running_ = false;
+}
+
+void FakeHost::raise()
+{
+    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    ++irqs_;
 }
 
 std::vector<TimerCall> FakeHost::timerCalls() const
@@ -53,12 +58,12 @@ std::vector<TimerCall> FakeHost::timerCalls() const
     return calls_;
 }
 
-std::vector<std::int32_t> FakeHost::timerOperations() const
+std::vector<TimerOp> FakeHost::timerOps() const
 {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
-    std::vector<std::int32_t> operations;
-    for (const TimerCall& call : calls_) operations.push_back(call.operation);
-    return operations;
+    std::vector<TimerOp> ops;
+    for (const TimerCall& call : calls_) ops.push_back(call.op);
+    return ops;
 }
 
 std::vector<std::int32_t> FakeHost::periods() const
@@ -66,7 +71,7 @@ std::vector<std::int32_t> FakeHost::periods() const
     std::lock_guard<std::recursive_mutex> guard(mutex_);
     std::vector<std::int32_t> values;
     for (const TimerCall& call : calls_)
-        if (call.operation == TimerSet) values.push_back(call.value);
+        if (call.op == TimerOp::SetPeriod) values.push_back(call.period);
     return values;
 }
 
@@ -90,14 +95,14 @@ std::int32_t FakeHost::currentPeriod() const
 
 bool FakeHost::fire()
 {
-    TickCallback callback;
+    Rs232cDevice* device;
     {
         std::lock_guard<std::recursive_mutex> guard(mutex_);
-        if (!running_ || !pending_) return false;
+        if (!running_ || !device_) return false;
         running_ = false;  // one expiry per start
-        callback = pending_;
+        device = device_;
     }
-    callback();
+    device->tick();
     return true;
 }
 
@@ -111,19 +116,13 @@ int FakeHost::fireTimes(int count)
 int FakeHost::irqCount() const
 {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
-    return static_cast<int>(irqs_.size());
-}
-
-std::vector<std::int32_t> FakeHost::irqLines() const
-{
-    std::lock_guard<std::recursive_mutex> guard(mutex_);
     return irqs_;
 }
 
 void FakeHost::clearIrqs()
 {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
-    irqs_.clear();
+    irqs_ = 0;
 }
 
 void FakeAlert::show(const char* text)

@@ -8,59 +8,60 @@
 #include <utility>
 #include <vector>
 
+#include "device/Host.h"
 #include "device/Platform.h"
 #include "device/Rs232cDevice.h"
-#include "plugin/HostInterface.h"
+
+// What the device asked of the host's timer.
+enum class TimerOp { Acquire, Stop, SetPeriod, Start, Halt };
 
 struct TimerCall {
-    std::int32_t operation;
-    std::int32_t value;
-    TickCallback callback;
-    std::uint32_t* slot;
+    TimerOp op;
+    std::int32_t period;  // SetPeriod
 };
 
-// The host's timer and interrupt controller. The host hands plain function
-// pointers over, so one FakeHost at a time is the active one.
-class FakeHost {
+// The host's timer and interrupt line, as the device sees them. The timer
+// behaves as a host's does: a start after a period was set gives exactly one
+// expiry, which a stop or a halt cancels; fire() runs that expiry.
+class FakeHost final : public HostTimer, public InterruptLine {
 public:
-    FakeHost();
-    ~FakeHost();
-    FakeHost(const FakeHost&) = delete;
-    FakeHost& operator=(const FakeHost&) = delete;
-
-    // Hands the timer service and interrupt request to the device, as DeviceEntry does.
+    // Lends the timer and interrupt line to the device, as DeviceEntry does.
     void attach(Rs232cDevice& device);
 
-    // What TimerAcquire answers (low byte 1 = success).
-    void setAcquireResult(std::uint8_t result) { acquireResult_ = result; }
+    // What acquire() answers.
+    void setAcquireResult(bool acquired) { acquireResult_ = acquired; }
 
     std::vector<TimerCall> timerCalls() const;
-    std::vector<std::int32_t> timerOperations() const;  // the operation codes, in order
-    std::vector<std::int32_t> periods() const;          // every TimerSet value, in order
+    std::vector<TimerOp> timerOps() const;
+    std::vector<std::int32_t> periods() const;  // every period set, in order
     void clearTimerCalls();
     bool running() const;             // started and not stopped or halted since
     std::int32_t currentPeriod() const;
 
     // Fires the pending expiry, as the host does when the period has passed:
-    // calls the callback of the last TimerSet. Returns false if none is running.
+    // runs the device's tick. Returns false if none is running.
     bool fire();
     // Fires `count` expiries in a row (each tick re-arms the next).
     int fireTimes(int count);
 
     int irqCount() const;
-    std::vector<std::int32_t> irqLines() const;
     void clearIrqs();
 
-    static std::uint8_t HOSTCALL timerService(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
-                                              TickCallback callback);
-    static void HOSTCALL raiseIrq(std::int32_t line);
+    // --- HostTimer, InterruptLine ---
+    bool acquire() override;
+    void stop() override;
+    void setPeriod(std::int32_t units) override;
+    void start() override;
+    void halt() override;
+    void raise() override;
 
 private:
     mutable std::recursive_mutex mutex_;
+    Rs232cDevice* device_ = nullptr;
     std::vector<TimerCall> calls_;
-    std::vector<std::int32_t> irqs_;
-    std::uint8_t acquireResult_ = 1;
-    TickCallback pending_ = nullptr;
+    int irqs_ = 0;
+    bool acquireResult_ = true;
+    bool periodSet_ = false;
     std::int32_t period_ = 0;
     bool running_ = false;
 };

@@ -32,11 +32,11 @@ std::string shiftJis(const std::string& utf8)
 
 TEST(Messages, TextsAreShiftJis)
 {
-    EXPECT_EQ(std::string(kOpenFailedFormat), shiftJis("%sのオープンに失敗"));
+    EXPECT_EQ(std::string(kOpenFailedSuffix), shiftJis("のオープンに失敗"));
     EXPECT_EQ(std::string(kSetCommStateFailed), shiftJis("SetCommState NG"));
     EXPECT_EQ(std::string(kSnapshotVersionMismatch), shiftJis("セーブデータのバージョンが違います"));
     EXPECT_EQ(std::string(kTimerAcquireFailed), shiftJis("タイマ取得失敗"));
-    EXPECT_EQ(std::strlen(kOpenFailedFormat + 2), 16u);  // what leaves 239 bytes for the name
+    EXPECT_EQ(std::strlen(kOpenFailedSuffix), 16u);  // what leaves 239 bytes for the name
 }
 
 TEST(Messages, OpenFailureNamesThePortInFront)

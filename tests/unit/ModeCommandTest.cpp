@@ -147,8 +147,8 @@ TEST_P(SyncMode, TakesTwoSyncCharactersWithoutTouchingTheLine)
     EXPECT_EQ(panel.latest(kFieldComputedSpeed), "");
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "");
     // Re-armed at 300 baud (computed speed 0) for the port's 9-bit format.
-    EXPECT_EQ(host.timerOperations(), (std::vector<std::int32_t>{TimerStop, TimerSet, TimerStart}));
     EXPECT_EQ(host.periods(), std::vector<std::int32_t>{3000});
+    EXPECT_TRUE(host.running());
 
     mark();
     host.clearTimerCalls();

@@ -12,7 +12,7 @@
 constexpr std::uint32_t kClock = 2457600;  // / (16 * 16) = 9600
 
 // The Shift-JIS text that follows the port name in the open-failure message.
-inline std::string openFailureText(const std::string& name) { return name + (kOpenFailedFormat + 2); }
+inline std::string openFailureText(const std::string& name) { return name + kOpenFailedSuffix; }
 
 class EngineTest : public DeviceTest {
 protected:

@@ -1,7 +1,15 @@
+#include "ui/PanelFieldPoster.h"
+
 #include <cstring>
 
 #include "device/Rs232cDevice.h"
-#include "platform/win32/Win32Platform.h"
+#include "ui/resources/ResourceIds.h"
+
+// The device names the figure fields by the panel's control identifiers.
+static_assert(kFieldComputedSpeed == IDC_COMPUTED_SPEED && kFieldActualSpeed == IDC_ACTUAL_SPEED &&
+                  kFieldTimer2Count == IDC_TIMER2_COUNT && kFieldSystemClock == IDC_SYSTEM_CLOCK &&
+                  kFieldDivider == IDC_DIVIDER,
+              "the device's panel fields are the panel's controls");
 
 PanelFieldPoster::PanelFieldPoster()
     : fields_{{kFieldSystemClock, false, {}},

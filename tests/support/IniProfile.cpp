@@ -1,4 +1,4 @@
-#include "ui/IniProfile.h"
+#include "tests/support/IniProfile.h"
 
 #include <cstdint>
 #include <cstring>
@@ -18,17 +18,8 @@ std::string trim(const std::string& text)
     return text.substr(first, last - first);
 }
 
-bool sameName(const std::string& a, const char* b)
-{
-    if (a.size() != std::strlen(b)) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
+// Names of the text may hold any byte; a NUL inside one never matches.
+bool sameName(const std::string& a, const char* b) { return a.size() == std::strlen(b) && sameProfileName(a.c_str(), b); }
 
 // One line of the text, without its line end.
 struct Line {

@@ -1,5 +1,6 @@
 #include "tests/support/FakeSerialPorts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 const char* portOpName(PortOp op)
@@ -187,6 +188,22 @@ std::size_t FakeSerialPorts::pendingInput() const
     return input_.size();
 }
 
+FakeSerialPorts::OutputLines FakeSerialPorts::outputLines() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+}
+
+std::vector<std::string> FakeSerialPorts::escapesSince(std::size_t first) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<std::string> names;
+    for (std::size_t i = first; i < calls_.size(); ++i)
+        if (calls_[i].op == PortOp::Escape) names.emplace_back(escapeName(calls_[i].escape));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 PortHandle FakeSerialPorts::open(const char* path)
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -197,6 +214,7 @@ PortHandle FakeSerialPorts::open(const char* path)
     const PortHandle handle = nextHandle_++;
     open_.insert(handle);
     ++openCount_;
+    lines_ = OutputLines{};
     return handle;
 }
 
@@ -266,7 +284,16 @@ bool FakeSerialPorts::escape(PortHandle port, EscapeCode code)
     PortCall call(PortOp::Escape, port);
     call.escape = code;
     record(call);
-    return !failing(PortOp::Escape);
+    if (failing(PortOp::Escape)) return false;
+    switch (code) {
+    case EscapeCode::SetDtr: lines_.dtr = true; break;
+    case EscapeCode::ClrDtr: lines_.dtr = false; break;
+    case EscapeCode::SetRts: lines_.rts = true; break;
+    case EscapeCode::ClrRts: lines_.rts = false; break;
+    case EscapeCode::SetBreak: lines_.breakOn = true; break;
+    case EscapeCode::ClrBreak: lines_.breakOn = false; break;
+    }
+    return true;
 }
 
 bool FakeSerialPorts::getModemStatus(PortHandle port, std::uint32_t& lines)

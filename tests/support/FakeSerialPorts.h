@@ -70,6 +70,17 @@ public:
     std::size_t openCount() const;                 // successful opens so far
     bool isOpen(PortHandle port) const;
     std::size_t pendingInput() const;
+    // DTR, RTS and break as the escapes left them on the port opened last
+    // (all off when it opens).
+    struct OutputLines {
+        bool dtr = false;
+        bool rts = false;
+        bool breakOn = false;
+    };
+    OutputLines outputLines() const;
+    // The escapes since call `first`, by name and sorted: what was asked of
+    // the lines, whatever the order.
+    std::vector<std::string> escapesSince(std::size_t first) const;
 
     // --- SerialPorts ---
     PortHandle open(const char* path) override;
@@ -102,6 +113,7 @@ private:
     std::deque<std::uint8_t> input_;
     std::vector<std::uint8_t> written_;
     CommState state_{};
+    OutputLines lines_;
 };
 
 // Formats a CommState as "9600 8 N 1 flags=0x20A1" (stop bits 1, 1.5, 2).

@@ -1,5 +1,6 @@
 // Port 0x32 writes: what a mode byte writes into the port's DCB, the
 // synchronous sequence, and what command bytes do to the port and the chip.
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -59,11 +60,10 @@ TEST_P(ModeByteDcb, WritesTheLineParametersAndKeepsTheRest)
     showPanel();
     programAsync(c.mode, kClock, c.count);
 
-    const std::vector<std::string> log = port.log();
-    ASSERT_EQ(log.size(), 12u);
-    EXPECT_EQ(std::vector<std::string>(log.begin() + 5, log.begin() + 9),
-              (std::vector<std::string>{"Escape ClrDtr", "Escape ClrBreak", "Escape ClrRts", "GetState"}));
-    EXPECT_EQ(log[10], "Purge 0xF");
+    // DTR, RTS and break dropped, and the port purged once. The order of all
+    // this is the port binding's test to pin.
+    EXPECT_EQ(port.escapesSince(0), (std::vector<std::string>{"ClrBreak", "ClrDtr", "ClrRts"}));
+    EXPECT_EQ(port.callsOf(PortOp::Purge).size(), 1u);
 
     CommState expected = reportedState();
     expected.DCBlength = 28;
@@ -162,14 +162,15 @@ TEST_P(SyncMode, TakesTwoSyncCharactersWithoutTouchingTheLine)
     EXPECT_TRUE(host.timerCalls().empty());
 
     device.writeModeCommand(0x37);  // now a command
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Escape SetDtr", "Escape ClrBreak", "Escape SetRts"}));
+    EXPECT_EQ(escapesSinceMark(), (std::vector<std::string>{"ClrBreak", "SetDtr", "SetRts"}));
+    EXPECT_EQ(device.chip.txEnable, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SyncMode, ::testing::Values(0x80, 0x00));
 
 struct CommandCase {
     std::uint8_t command;
-    std::vector<std::string> escapes;
+    bool dtr, breakOn, rts;
     std::uint8_t txEnable, rxEnable;
 };
 
@@ -177,14 +178,18 @@ void PrintTo(const CommandCase& c, std::ostream* os) { *os << "command 0x" << st
 
 class CommandByte : public EngineTest, public ::testing::WithParamInterface<CommandCase> {};
 
-TEST_P(CommandByte, DrivesDtrBreakRtsInOrderAndTheEnables)
+TEST_P(CommandByte, DrivesDtrBreakRtsAndTheEnables)
 {
     const CommandCase& c = GetParam();
-    programmed(0x00);
+    programmed(0x2A);  // every line on: the command must take down what it does not set
     mark();
     host.clearTimerCalls();
     device.writeModeCommand(c.command);
-    EXPECT_EQ(logSinceMark(), c.escapes);
+    const FakeSerialPorts::OutputLines lines = port.outputLines();
+    EXPECT_EQ(lines.dtr, c.dtr);
+    EXPECT_EQ(lines.breakOn, c.breakOn);
+    EXPECT_EQ(lines.rts, c.rts);
+    EXPECT_EQ(escapesSinceMark().size(), 3u) << "one escape a line, every command";
     EXPECT_EQ(device.chip.txEnable, c.txEnable);
     EXPECT_EQ(device.chip.rxEnable, c.rxEnable);
     EXPECT_EQ(device.chip.programState, kExpectCommand);
@@ -193,11 +198,18 @@ TEST_P(CommandByte, DrivesDtrBreakRtsInOrderAndTheEnables)
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, CommandByte,
-    ::testing::Values(CommandCase{0x37, {"Escape SetDtr", "Escape ClrBreak", "Escape SetRts"}, 1, 1},
-                      CommandCase{0x0A, {"Escape SetDtr", "Escape SetBreak", "Escape ClrRts"}, 0, 0},
-                      CommandCase{0xA0, {"Escape ClrDtr", "Escape ClrBreak", "Escape SetRts"}, 0, 0},
-                      CommandCase{0x05, {"Escape ClrDtr", "Escape ClrBreak", "Escape ClrRts"}, 1, 1},
-                      CommandCase{0x01, {"Escape ClrDtr", "Escape ClrBreak", "Escape ClrRts"}, 1, 0}));
+    ::testing::Values(CommandCase{0x37, true, false, true, 1, 1}, CommandCase{0x0A, true, true, false, 0, 0},
+                      CommandCase{0xA0, false, false, true, 0, 0}, CommandCase{0x05, false, false, false, 1, 1},
+                      CommandCase{0x01, false, false, false, 1, 0}));
+
+// What the port sees of a command: DTR, then break, then RTS, each once.
+TEST_F(ModeCommand, ACommandGivesThePortDtrThenBreakThenRts)
+{
+    programmed(0x00);
+    mark();
+    device.writeModeCommand(0x2A);
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Escape SetDtr", "Escape SetBreak", "Escape SetRts"}));
+}
 
 TEST_F(ModeCommand, ErrorResetClearsOnlyTheErrorBits)
 {
@@ -238,9 +250,14 @@ TEST_F(ModeCommand, InternalResetKeepsDsrReceivedByteAndInterruptEnables)
 
     device.writeModeCommand(0x40);
 
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Escape ClrDtr", "Escape ClrBreak", "Escape ClrRts",
-                                                        "Purge 0xF", "Escape ClrDtr", "Escape ClrBreak",
-                                                        "Escape ClrRts"}));
+    // Every line down and the port purged (the command's own bits, none here,
+    // then apply as in any command).
+    const FakeSerialPorts::OutputLines lines = port.outputLines();
+    EXPECT_FALSE(lines.dtr || lines.rts || lines.breakOn);
+    const std::vector<std::string> log = logSinceMark();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Purge 0xF"), 1);
+    EXPECT_EQ(escapesSinceMark(), (std::vector<std::string>{"ClrBreak", "ClrBreak", "ClrDtr", "ClrDtr", "ClrRts",
+                                                             "ClrRts"}));  // the reset's, then the command's
     EXPECT_EQ(device.chip.status, kStatusDsr | kStatusTxEmpty | kStatusTxReady);
     EXPECT_EQ(device.chip.programState, kExpectMode);
     EXPECT_EQ(device.chip.rxReady, 0);

@@ -19,6 +19,8 @@ protected:
     // The port calls made since the last mark(), one readable line each.
     void mark() { mark_ = port.callCount(); }
     std::vector<std::string> logSinceMark() const { return port.logSince(mark_); }
+    // The escapes since the last mark(), sorted: the lines asked for, in any order.
+    std::vector<std::string> escapesSinceMark() const { return port.escapesSince(mark_); }
 
     // COM1 unlocked, CTS and DSR on, mode 0x4E at 9600, then `command`.
     void programmed(std::uint8_t command = 0x37, const LineSettings& settings = makeSettings("COM1"))

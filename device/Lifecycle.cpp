@@ -11,12 +11,6 @@ std::uint32_t divideClock(std::uint32_t clock, std::int32_t count, std::uint32_t
     return static_cast<std::uint32_t>(clock / divisor);
 }
 
-std::uint32_t baudFactorOf(std::uint8_t modeByte)
-{
-    static const std::uint32_t factors[4] = {1, 1, 16, 64};
-    return factors[modeByte & 0x03];
-}
-
 void Rs232cDevice::construct(const Platform& platformServices)
 {
     deviceLock.create(LockRank::Device);

@@ -60,6 +60,12 @@ CharacterFormat formatFor(std::uint8_t mode, const LineSettings& settings)
 }
 }  // namespace
 
+std::uint32_t baudFactorOf(std::uint8_t modeByte)
+{
+    static const std::uint32_t factors[4] = {1, 1, 16, 64};
+    return factors[modeByte & kModeFactorMask];
+}
+
 void Rs232cDevice::writeModeCommand(std::uint8_t value)
 {
     AlertScope alerts(*this);
@@ -84,45 +90,54 @@ void Rs232cDevice::takeModeByte(std::uint8_t mode)
     modeByte = mode;
     baudFactor = baudFactorOf(mode);
     setPanelDivider();
-    if ((mode & kModeFactorMask) == kModeSynchronous) {
-        // The line is left alone and two sync characters follow.
-        chip.programState = kExpectSync1;
-        rearm();
-        return;
-    }
-    {
-        ScopedLock registers(registerLock);
-        CommState state{};
-        bool stateRead = false;
-        if (portOpen()) {
-            platform.serial->escape(portHandle, EscapeCode::ClrDtr);
-            platform.serial->escape(portHandle, EscapeCode::ClrBreak);
-            platform.serial->escape(portHandle, EscapeCode::ClrRts);
-            stateRead = platform.serial->getState(portHandle, state);
-        }
-        if (timer2Count == 0) timer2Count = 1;
-        computedBaud = divideClock(systemClock, timer2Count, baudFactor);
-        const std::uint32_t rate = selectRate(configuredSettings, computedBaud);
-        setPanelNumber(kFieldComputedSpeed, computedBaud);
-        setPanelNumber(kFieldActualSpeed, rate);
-
-        if (portOpen()) {
-            const CharacterFormat format = formatFor(mode, configuredSettings);
-            state.ByteSize = format.byteSize;
-            state.Parity = format.parity;
-            state.StopBits = format.stopBits;
-            state.BaudRate = rate;
-            state.DCBlength = kDcbLength;
-            state.flags = (state.flags & kDcbFlagsKeptMask) | kDcbFlags | ((mode & kModeParityEnable) ? kDcbParityFlag : 0);
-            // A record that could not be read is not written back: its other
-            // fields would be guesses. The user hears of it either way.
-            if (!stateRead || !platform.serial->setState(portHandle, state)) queueAlert(kSetCommStateFailed);
-            forgetCharacterFormat();
-            platform.serial->purge(portHandle, kPurgeAll);
-        }
-        chip.programState = kExpectCommand;
-    }
+    if ((mode & kModeFactorMask) == kModeSynchronous)
+        chip.programState = kExpectSync1;  // the line is left alone and two sync characters follow
+    else
+        programAsynchronousLine(mode);
     rearm();
+}
+
+// An asynchronous mode byte: DTR, break and RTS dropped, the speed computed
+// from the clock and Timer2, and the port's DCB written with the rate and
+// the character format; then commands follow.
+void Rs232cDevice::programAsynchronousLine(std::uint8_t mode)
+{
+    ScopedLock registers(registerLock);
+    CommState state{};
+    bool stateRead = false;
+    if (portOpen()) {
+        dropOutputLines();
+        stateRead = platform.serial->getState(portHandle, state);
+    }
+    if (timer2Count == 0) timer2Count = 1;
+    computedBaud = divideClock(systemClock, timer2Count, baudFactor);
+    const std::uint32_t rate = selectRate(configuredSettings, computedBaud);
+    setPanelNumber(kFieldComputedSpeed, computedBaud);
+    setPanelNumber(kFieldActualSpeed, rate);
+
+    if (portOpen()) {
+        const CharacterFormat format = formatFor(mode, configuredSettings);
+        state.ByteSize = format.byteSize;
+        state.Parity = format.parity;
+        state.StopBits = format.stopBits;
+        state.BaudRate = rate;
+        state.DCBlength = kDcbLength;
+        state.flags = (state.flags & kDcbFlagsKeptMask) | kDcbFlags | ((mode & kModeParityEnable) ? kDcbParityFlag : 0);
+        // A record that could not be read is not written back: its other
+        // fields would be guesses. The user hears of it either way.
+        if (!stateRead || !platform.serial->setState(portHandle, state)) queueAlert(kSetCommStateFailed);
+        forgetCharacterFormat();
+        platform.serial->purge(portHandle, kPurgeAll);
+    }
+    chip.programState = kExpectCommand;
+}
+
+// DTR, break and RTS off, in the order a command sets them.
+void Rs232cDevice::dropOutputLines()
+{
+    platform.serial->escape(portHandle, EscapeCode::ClrDtr);
+    platform.serial->escape(portHandle, EscapeCode::ClrBreak);
+    platform.serial->escape(portHandle, EscapeCode::ClrRts);
 }
 
 // Synchronous mode: the two sync characters are kept, then commands follow.
@@ -143,11 +158,7 @@ void Rs232cDevice::takeCommand(std::uint8_t command)
 {
     ScopedLock registers(registerLock);
     if (command & kCommandInternalReset) {
-        if (portOpen()) {
-            platform.serial->escape(portHandle, EscapeCode::ClrDtr);
-            platform.serial->escape(portHandle, EscapeCode::ClrBreak);
-            platform.serial->escape(portHandle, EscapeCode::ClrRts);
-        }
+        if (portOpen()) dropOutputLines();
         chip.txEnable = chip.rxEnable = chip.rxReady = 0;
         if (portOpen()) platform.serial->purge(portHandle, kPurgeAll);
         chip.status = static_cast<std::uint8_t>((chip.status & kStatusDsr) | kStatusTxReady | kStatusTxEmpty);

@@ -100,8 +100,10 @@ struct Rs232cDevice {
     // Port 0x32 writes: mode byte, sync characters, commands
     void writeModeCommand(std::uint8_t value);
     void takeModeByte(std::uint8_t mode);
+    void programAsynchronousLine(std::uint8_t mode);
     void takeSyncCharacter(std::uint8_t value);
     void takeCommand(std::uint8_t command);
+    void dropOutputLines();  // with the port open
 
     // Character timer
     void rearm();

@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on a Debian 12 machine. Does nothing
-# when everything is already there.
+# when everything is already there, and says what it changed otherwise.
+#
+# The product is a 32-bit Windows DLL. Kernels that run no 32-bit code run it
+# through QEMU's user-mode emulator: the i386 architecture for 32-bit Wine and
+# an i686 Linux compiler (for the i386 virtual cable), and a binfmt_misc entry
+# that hands i386 programs to qemu-i386. The entry is registered disabled: the
+# 32-bit test stage enables it only while it runs, because with it enabled
+# every fresh 64-bit Wine prefix boots its 32-bit half emulated (very slowly).
 set -euo pipefail
 
 packages=(
@@ -9,17 +16,54 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   wine64 socat xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   python3
+  qemu-user wine32:i386 gcc-i686-linux-gnu libc6-dev-i386-cross
 )
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+wait_for_dpkg() {
+  while $sudo fuser /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock >/dev/null 2>&1; do sleep 5; done
+}
+
+needs_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture to dpkg (for 32-bit Wine)"
+  wait_for_dpkg
+  $sudo dpkg --add-architecture i386
+  needs_update=1
+fi
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  wait_for_dpkg
+  $sudo apt-get update -q
+  needs_update=0
+  wait_for_dpkg
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+elif [ "$needs_update" = 1 ]; then
+  $sudo apt-get update -q
+fi
 
-echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+# The emulator for i386 programs (flag F: the kernel opens qemu-i386 once, at
+# registration, so it also works inside Wine's and other mount namespaces).
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e "$binfmt/register" ]; then
+  echo "setup: mounting binfmt_misc at $binfmt"
+  $sudo mount -t binfmt_misc binfmt_misc "$binfmt" || echo "setup: cannot mount binfmt_misc; 32-bit programs will not run" >&2
+fi
+if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ]; then
+  echo "setup: registering /usr/bin/qemu-i386 for i386 programs in binfmt_misc (left disabled; the 32-bit test stage enables it while it runs)"
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  if echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" | $sudo tee "$binfmt/register" >/dev/null; then
+    echo 0 | $sudo tee "$binfmt/qemu-i386" >/dev/null
+  else
+    echo "setup: binfmt_misc refused the qemu-i386 entry; 32-bit programs will not run" >&2
+  fi
+fi

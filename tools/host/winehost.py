@@ -1,33 +1,40 @@
 """Runs the host simulator under Wine on a virtual line.
 
-A WinePrefix is a fresh Wine prefix in a folder of its own, with COM1 mapped
+A WinePrefix is a fresh Wine prefix in a folder of its own (a copy of a
+booted prefix kept in a cache outside the tree, see base_prefix), with COM1 mapped
 to the near side of a VirtualLine (and COM2 to a second one, if asked) and the
 other ports up to COM10 made absent (a missing path in the registry and a
 folder where the dosdevices link would go), so that no port of the machine
 itself is ever reached. HostSim starts
 hostsim.exe there and exchanges commands and results with it line by line.
 """
+import hashlib
 import os
 import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
-# Where Debian's wine64 package puts its programs; nothing is looked up on PATH
-# (only the separate "wine" package adds wine and wineserver there).
+# Where Debian's wine64 and wine32 packages put their programs; nothing is
+# looked up on PATH (only the separate "wine" package adds wine and wineserver
+# there). WINE32 is the i386 loader for 32-bit programs such as the product's
+# own host simulator; on a kernel without 32-bit support it runs through
+# qemu-i386, registered in binfmt_misc.
 WINE = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 
 # What the Wine tools run, and the Debian package that brings each.
 PACKAGE_OF = {WINE: "wine64", WINESERVER: "wine64", "socat": "socat", "gcc": "gcc", "xvfb-run": "xvfb",
-              "xauth": "xauth"}
+              "xauth": "xauth", WINE32: "wine32:i386"}
 
 
 def require(*programs):
     """Ends the run with a plain message naming the package of any program
     that is missing (scripts/setup.sh installs them all)."""
-    programs = programs or tuple(PACKAGE_OF)
+    programs = programs or tuple(p for p in PACKAGE_OF if p != WINE32)  # 32-bit Wine only where asked for
     missing = [p for p in programs if not (os.access(p, os.X_OK) if os.path.isabs(p) else shutil.which(p))]
     for program in missing:
         package = PACKAGE_OF.get(program, program)
@@ -36,12 +43,78 @@ def require(*programs):
               f"which installs everything the tests and tools need.", file=sys.stderr)
     if missing:
         sys.exit(2)
-PORTS_KEY = r"HKLM\Software\Wine\Ports"
+
+
+# What base_prefix puts into a prefix; a change here must change the key, so
+# that an old cached prefix is booted again rather than used.
+PREFIX_RECIPE = "wineboot -i, 1"
 
 
 def windows_path(path):
     """The Z: drive path Wine gives a Linux path."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def cache_directory():
+    """Where booted prefixes are kept between runs: $RS232C_CACHE, else
+    /var/cache/rs232c for root, else the user's cache folder."""
+    if os.environ.get("RS232C_CACHE"):
+        return os.environ["RS232C_CACHE"]
+    if os.geteuid() == 0:
+        return "/var/cache/rs232c"
+    home_cache = os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache")
+    return os.path.join(home_cache, "rs232c")
+
+
+def _installed_wine():
+    """The installed Wine packages and their versions: a prefix booted by another Wine is stale."""
+    listed = subprocess.run(["dpkg-query", "-W", "-f", "${Package}:${Architecture}=${Version}\n",
+                             "wine64", "libwine", "libwine:i386", "wine32:i386"],
+                            capture_output=True, text=True, check=False).stdout
+    return "".join(sorted(listed.splitlines(True)))
+
+
+def base_prefix(log):
+    """A booted prefix in the cache for the installed Wine, booted first if there is none.
+
+    A boot takes 10 s to minutes (with 32-bit Wine and the qemu-i386 entry
+    enabled, the prefix's 32-bit half boots emulated); a copy takes a couple
+    of seconds. Booted in a folder of its own and renamed into place when
+    complete, so an interrupted boot or a second run at the same time never
+    leaves a half-booted prefix in the cache. Cached prefixes of another Wine
+    are removed."""
+    cache = cache_directory()
+    key = hashlib.sha256((PREFIX_RECIPE + "\n" + _installed_wine()).encode()).hexdigest()[:16]
+    path = os.path.join(cache, f"wine-prefix-{key}")
+    if os.path.isfile(os.path.join(path, ".booted")):
+        return path
+    os.makedirs(cache, exist_ok=True)
+    staging = tempfile.mkdtemp(prefix="booting-", dir=cache)
+    try:
+        booting = os.path.join(staging, "prefix")
+        env = dict(os.environ, WINEPREFIX=booting, WINEDEBUG="-all")
+        env.pop("LD_PRELOAD", None)
+        with open(log, "ab") as out:
+            for args in ([WINE, "wineboot", "-i"], [WINESERVER, "-w"]):
+                subprocess.run(args, env=env, stdout=out, stderr=out, stdin=subprocess.DEVNULL, timeout=1800,
+                               check=False)
+        if not os.path.isfile(os.path.join(booting, "system.reg")):
+            raise RuntimeError(f"wineboot did not make a prefix (see {log})")
+        # Debian's wineserver keeps the name of its socket folder here; each
+        # copy makes its own.
+        if os.path.lexists(os.path.join(booting, "wineserver")):
+            os.unlink(os.path.join(booting, "wineserver"))
+        open(os.path.join(booting, ".booted"), "w").close()
+        try:
+            os.rename(booting, path)
+        except OSError:
+            pass  # another run put one there first
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    for name in os.listdir(cache):
+        if name.startswith("wine-prefix-") and name != os.path.basename(path):
+            shutil.rmtree(os.path.join(cache, name), ignore_errors=True)
+    return path
 
 
 class WinePrefix:
@@ -65,23 +138,28 @@ class WinePrefix:
                            timeout=timeout, check=False)
 
     def create(self):
-        self._run(WINE, "wineboot", "-i", timeout=300)
-        self._run(WINE, "reg", "add", PORTS_KEY, "/v", "COM1", "/d", self.com1, "/f")
+        """Copies the cached booted prefix here and maps the ports, in one
+        registry import."""
+        subprocess.run(["cp", "-a", base_prefix(self.log), self.path], check=True)
+        ports = {"COM1": self.com1}
         absent = range(3 if self.com2 else 2, 11)
         if self.com2:
-            self._run(WINE, "reg", "add", PORTS_KEY, "/v", "COM2", "/d", self.com2, "/f")
+            ports["COM2"] = self.com2
             os.makedirs(self.com2, exist_ok=True)  # absent until a line is plugged in there
         for n in absent:
-            self._run(WINE, "reg", "add", PORTS_KEY, "/v", f"COM{n}", "/d", f"/nonexistent/com{n}", "/f")
+            ports[f"COM{n}"] = f"/nonexistent/com{n}"
         # Japanese dialog texts drawn with the metrics they were laid out for.
         # A Unicode .reg file carries the Japanese value name intact, which a
         # command line does not when the locale is not generated.
-        fonts = os.path.join(os.path.dirname(self.path), "fonts.reg")
-        with open(fonts, "w", encoding="utf-16") as f:
+        settings = os.path.join(os.path.dirname(self.path), "prefix.reg")
+        with open(settings, "w", encoding="utf-16") as f:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
+                    "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n")
+            for name, target in ports.items():
+                f.write(f'"{name}"="{_reg_string(target)}"\r\n')
+            f.write("\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
                     '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n')
-        self._run(WINE, "regedit", "/S", windows_path(fonts))
+        self._run(WINE, "regedit", "/S", windows_path(settings))
         self.stop_server()
         dosdevices = os.path.join(self.path, "dosdevices")
         for n in absent:
@@ -94,6 +172,10 @@ class WinePrefix:
     def stop_server(self):
         self._run(WINESERVER, "-k")
         self._run(WINESERVER, "-w")
+
+
+def _reg_string(text):
+    return text.replace("\\", "\\\\").replace('"', '\\"')
 
 
 def prefix_on_a_line(directory):
@@ -114,8 +196,9 @@ class HostSimError(RuntimeError):
 class HostSim:
     """One run of hostsim.exe; `command` sends a line and returns its result lines."""
 
-    def __init__(self, prefix, exe, dll, ini, line=None, cable=None, virtual=True, clock=None, log=None):
-        args = [WINE, exe, "--dll", windows_path(dll), "--ini", windows_path(ini)]
+    def __init__(self, prefix, exe, dll, ini, line=None, cable=None, virtual=True, clock=None, log=None,
+                 loader=WINE, startup_timeout=120):
+        args = [loader, exe, "--dll", windows_path(dll), "--ini", windows_path(ini)]
         if virtual:
             args.append("--virtual")
         if clock:
@@ -125,7 +208,7 @@ class HostSim:
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
                                         env=env)
         self._buffer = b""
-        self.startup = self._lines_until(lambda text: text == "ready" or text.startswith("error"), 120)
+        self.startup = self._lines_until(lambda text: text == "ready" or text.startswith("error"), startup_timeout)
 
     def _read_line(self, deadline):
         while b"\n" not in self._buffer:
@@ -136,7 +219,11 @@ class HostSim:
             if ready:
                 chunk = os.read(self.process.stdout.fileno(), 65536)
                 if not chunk:
-                    raise HostSimError("the simulator ended")
+                    try:
+                        status = self.process.wait(10)
+                    except subprocess.TimeoutExpired:
+                        status = None
+                    raise HostSimError(f"the simulator ended (exit status {status})")
                 self._buffer += chunk
         line, self._buffer = self._buffer.split(b"\n", 1)
         return line.decode("latin-1").rstrip("\r")

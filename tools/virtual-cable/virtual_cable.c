@@ -43,10 +43,18 @@ static volatile uint32_t *cable;
 static pthread_once_t cable_once = PTHREAD_ONCE_INIT;
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 static ioctl_fn real_ioctl;
+#if defined(__i386__)
+/* 32-bit programs built with a 64-bit time_t, 32-bit Wine among them, call
+ * ioctl under this name. */
+static ioctl_fn real_ioctl_time64;
+#endif
 
 static void attach_cable(void)
 {
     real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+#if defined(__i386__)
+    real_ioctl_time64 = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
+#endif
     const char *path = getenv("VIRTUAL_CABLE");
     if (!path || !*path)
         return;
@@ -114,19 +122,36 @@ static int serve(unsigned long request, void *arg)
     }
 }
 
+/* Answers a modem-line request on a pseudo-terminal slave from the cable, or
+ * hands the call on to the C library's function of that name. */
+static int interpose(const ioctl_fn *real, int fd, unsigned long request, void *arg)
+{
+    pthread_once(&cable_once, attach_cable);
+    if (cable && is_pty_slave(fd) && serve(request, arg))
+        return 0;
+    if (!*real) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return (*real)(fd, request, arg);
+}
+
 int ioctl(int fd, unsigned long request, ...)
 {
     va_list ap;
     va_start(ap, request);
     void *arg = va_arg(ap, void *);
     va_end(ap);
-
-    pthread_once(&cable_once, attach_cable);
-    if (cable && is_pty_slave(fd) && serve(request, arg))
-        return 0;
-    if (!real_ioctl) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return real_ioctl(fd, request, arg);
+    return interpose(&real_ioctl, fd, request, arg);
 }
+
+#if defined(__i386__)
+int __ioctl_time64(int fd, unsigned long request, ...)
+{
+    va_list ap;
+    va_start(ap, request);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    return interpose(&real_ioctl_time64, fd, request, arg);
+}
+#endif

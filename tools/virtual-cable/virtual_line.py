@@ -35,10 +35,11 @@ DTR, RTS = 0x002, 0x004
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-def build_cable():
-    """Builds the preload library if needed and returns its path."""
-    out = subprocess.run([os.path.join(ROOT, "tools/virtual-cable/build.sh")], check=True,
-                         capture_output=True, text=True).stdout.strip()
+def build_cable(arch=None):
+    """Builds the preload library if needed and returns its path; with arch
+    "i386", the one for 32-bit Wine."""
+    out = subprocess.run([os.path.join(ROOT, "tools/virtual-cable/build.sh")] + ([arch] if arch else []),
+                         check=True, capture_output=True, text=True).stdout.strip()
     return os.path.join(ROOT, out)
 
 

@@ -1,0 +1,258 @@
+"""The shipped 32-bit plug-in in the 32-bit host: what differs from the 64-bit
+twin (the host calling convention of every handler and callback, the byte
+offsets of the host records, the timer slot, the 32-bit runtime), checked
+through everything a host and a guest do with it.
+
+Each class is one host process; its tests run in name order against it."""
+import random
+import struct
+import threading
+
+from product_host import ProductHost, fields, read_ini, windows_path
+
+TX_READY, RX_READY, TX_EMPTY, DSR = 0x01, 0x02, 0x04, 0x80
+PORT_LIST, LOCK_BOX, RATE_LIST = 1000, 1023, 1022
+
+BLOCK_SIZE = 315
+CHIP = 4
+PORT_READY = CHIP + 17
+PROGRAM_STATE = CHIP + 13
+TX_ENABLE = CHIP + 8
+SETTINGS = 22
+PORT_NAME = SETTINGS + 20
+PORT_NAME_SIZE = 240
+TAIL = 302
+
+OPEN_FAILED = "{}のオープンに失敗"
+VERSION_TEXT = "セーブデータのバージョンが違います".encode("cp932")
+SAVED_BLOCK = "product-saved.bin"
+
+REGISTRATIONS = ["reset", "write 30", "write 32", "read 30", "read 32", "save 315", "load", "poweroff",
+                 "hook-constant 33", "hook-constant 35", "hook-constant 37", "hook-read 33", "hook-read 35",
+                 "hook-write 35", "hook-write 37", "timer2"]
+
+
+def periods(sim):
+    return [int(p) for p in fields(sim.command("timer")[0])["periods"].split(",") if p]
+
+
+class ProductAtWork(ProductHost):
+    """From loading to power-off in one host: registration, line settings,
+    modem lines, data, interrupts, the panel, the save block, the dialog and
+    both messages."""
+
+    def test_01_loads_and_registers_through_the_host_records(self):
+        startup = self.sim.startup
+        self.assertIn("version=RS-232C Interface Ver1.00 length=25", startup[0])
+        self.assertEqual(startup[2:5], ["entry result=1", "conect result=1", "fastgui panel=created"])
+        self.assertEqual([line.split(" ", 1)[1] for line in self.sim.command("registrations")], REGISTRATIONS)
+        # No port before the guest programs the USART: lines off, both transmit registers empty.
+        self.assertEqual((self.sim.value("status"), self.sim.value("portb")), (0x05, 0xE0))
+
+    def test_02_mode_bytes_reach_the_dcb_and_the_terminal(self):
+        self.sim.command("timer2 16")
+        #        mode  rate  size parity stop  flags     Linux stop bits
+        cases = [(0x7A, 9600, 7, 2, 0, "000020A3", 1),   # x16 7E1
+                 (0xFE, 9600, 8, 2, 2, "000020A3", 2),   # x16 8E2
+                 (0xCF, 2400, 8, 0, 2, "000020A1", 2),   # x64 8N2
+                 (0x0D, 115200, 8, 0, 0, "000020A1", 1),  # x1
+                 (0x4E, 9600, 8, 0, 0, "000020A1", 1)]   # x16 8N1, kept for what follows
+        for mode, rate, size, parity, stop, flags, linux_stop in cases:
+            with self.subTest(mode=f"{mode:02X}"):
+                self.comm_calls()
+                self.sim.command(f"mode {mode:02X}")
+                dcb = self.dcbs(self.comm_calls())[-1]
+                self.assertEqual((dcb["length"], dcb["baud"], dcb["size"], dcb["parity"], dcb["stop"], dcb["flags"],
+                                  dcb["result"]), ("28", str(rate), str(size), str(parity), str(stop), flags, "1"))
+                self.assertEqual(self.line.near_termios(), (rate, linux_stop))
+            # Internal reset (the next byte is a mode byte again), or for the
+            # last one transmit and receive on with DTR and RTS.
+            self.sim.command("cmd 37" if mode == 0x4E else "cmd 40")
+
+    def test_03_timer_paces_characters_and_timer2_rerates(self):
+        self.sim.command("timer clear")
+        self.sim.command("ticks 8")
+        self.assertEqual(sorted(set(periods(self.sim))), [93, 94])  # 9 bits at 9600: 93.75 units
+        self.comm_calls()
+        self.sim.command("timer2 8")  # 2457600 / (8 x 16) = 19200
+        self.assertEqual([d["baud"] for d in self.dcbs(self.comm_calls())], ["19200"])
+        self.assertEqual(self.line.near_termios(), (19200, 1))
+        self.sim.command("timer clear")
+        self.sim.command("ticks 8")
+        self.assertEqual(sorted(set(periods(self.sim))), [46, 47])
+        self.sim.command("timer2 16")
+        self.assertEqual(self.line.near_termios(), (9600, 1))
+
+        # Sending takes a character time per byte.
+        data = bytes(range(64))
+        sent = fields(self.sim.command(f"send hex:{data.hex()}")[0])
+        self.assertEqual(self.line.read(len(data)), data)
+        self.assertAlmostEqual(int(sent["units"]), len(data) * 93.75, delta=2 * 93.75)
+
+    def test_04_modem_lines_both_ways(self):
+        # Far end to guest: port B holds CI, CS and CD, each 0 while on; status bit 7 is DSR.
+        cases = [(dict(), 0xE0, 0), (dict(cts=True), 0xA0, 0), (dict(ri=True), 0x60, 0),
+                 (dict(dcd=True), 0xC0, 0), (dict(dsr=True), 0xE0, DSR),
+                 (dict(cts=True, dsr=True, ri=True, dcd=True), 0x00, DSR)]
+        for lines, port_b, dsr in cases:
+            with self.subTest(lines=lines):
+                self.line.set_lines(**lines)
+                self.assertEqual(self.sim.value("portb"), port_b)
+                self.assertEqual(self.sim.value("status") & DSR, dsr)
+        self.line.set_lines(cts=True, dsr=True, dcd=True)
+
+        # Guest to far end: the command byte drives DTR, RTS and break.
+        near = self.line.near_lines()
+        self.assertEqual((near["dtr"], near["rts"], near["break"]), (True, True, False))
+        self.sim.command("cmd 40")
+        near = self.line.near_lines()
+        self.assertEqual((near["dtr"], near["rts"], near["break"]), (False, False, False))
+        self.sim.command("mode 4E")
+        breaks = near["breaks"]
+        self.sim.command("cmd 0A")  # DTR and break, no RTS
+        near = self.line.near_lines()
+        self.assertEqual((near["dtr"], near["rts"], near["break"], near["breaks"]), (True, False, True, breaks + 1))
+        self.sim.command("cmd 37")
+        near = self.line.near_lines()
+        self.assertEqual((near["dtr"], near["rts"], near["break"]), (True, True, False))
+
+    def test_05_cts_holds_a_written_byte(self):
+        self.line.set_lines(dsr=True)
+        self.sim.command("write 41")
+        self.sim.command("ticks 8")
+        self.assertEqual(self.line.read(1, timeout=0.5), b"")
+        self.assertEqual(self.sim.value("status"), DSR | TX_EMPTY)
+        self.line.set_lines(cts=True, dsr=True, dcd=True)
+        self.sim.command("ticks 2")
+        self.assertEqual(self.line.read(1, timeout=5), b"A")
+        self.assertEqual(self.sim.value("status"), DSR | TX_EMPTY | TX_READY)
+
+    def test_06_interrupts_through_the_system_port(self):
+        # Port 0x35 (hooked) holds the enables; port 0x37 sets and resets one of them.
+        self.sim.command("out 35 00")
+        self.sim.command("irq clear")
+        self.sim.command("out 37 05")  # TxRDY enable on, with the holding register empty: one request
+        self.assertEqual(self.sim.value("portc"), 0x04)
+        self.assertEqual(fields(self.sim.command("irq clear")[0]), {"count": "1", "line": "4"})
+        self.sim.command("out 37 04")
+        self.sim.command("out 35 01")  # RxRDY alone
+        self.assertEqual(self.sim.value("portc"), 0x01)
+
+        self.line.write(b"xyz")
+        self.assertTrue(self.line.delivered(3))
+        self.sim.command("ticks 40")
+        self.assertEqual(fields(self.sim.command("irq")[0])["count"], "1")
+        received = bytes([self.sim.value("data")])
+        for expected_count in (2, 3):
+            self.sim.command("ticks 2")
+            self.assertEqual(fields(self.sim.command("irq")[0]), {"count": str(expected_count), "line": "4"})
+            received += bytes([self.sim.value("data")])
+        self.assertEqual(received, b"xyz")
+        self.sim.command("out 35 00")
+
+    def test_07_kilobytes_each_way_byte_for_byte(self):
+        count = 4096
+        rng = random.Random(32)
+        outgoing = bytes(rng.getrandbits(8) for _ in range(count))
+        incoming = bytes(rng.getrandbits(8) for _ in range(count))
+        out_file, in_file = self.work.path("out.bin"), self.work.path("in.bin")
+        with open(out_file, "wb") as f:
+            f.write(outgoing)
+        far = {}
+        worker = threading.Thread(target=lambda: far.update(data=self.line.exchange(incoming, count)))
+        worker.start()
+        lines = self.sim.command(f"xfer file:{windows_path(out_file)} {count} file:{windows_path(in_file)}",
+                                 timeout=600)
+        worker.join()
+        result = fields(lines[0])
+        self.assertEqual(result["end"], "done")
+        self.assertEqual(far["data"], outgoing, "guest to far end")
+        with open(in_file, "rb") as f:
+            self.assertEqual(f.read(), incoming, "far end to guest")
+
+    def test_08_panel_shows_the_lines_and_the_rate(self):
+        self.line.set_lines(cts=True, ri=True, dcd=True)
+        expected = {"CS": "lit", "CI": "lit", "CD": "lit", "DSR": "dark"}
+        self.assertEqual(self.refreshed_leds(expected), expected)
+        _, figures = self.panel()
+        self.assertEqual(figures, {"1013": "2457600", "1011": "16", "1014": "1/16", "1007": "9600", "1008": "9600"})
+        self.line.set_lines(cts=True, dsr=True, dcd=True)
+
+    def test_09_save_block_and_a_block_of_another_version(self):
+        self.sim.command("reset")  # the machine's reset keeps the port
+        calls = self.comm_calls()
+        self.assertIn("comm purge flags=0F result=1", calls)
+        self.assertFalse([c for c in calls if c.startswith(("comm close", "comm open"))], calls)
+        self.sim.command("timer2 16")
+        self.sim.command("mode 7E")  # after the reset a mode byte: x16, 8 bits, even parity, one stop bit
+        self.sim.command("cmd 37")
+        block = self.save(SAVED_BLOCK)
+        self.assertEqual(len(block), BLOCK_SIZE)
+        self.assertEqual(struct.unpack_from("<I", block, 0)[0], 1)
+        self.assertEqual((block[PORT_READY], block[PROGRAM_STATE], block[TX_ENABLE]), (1, 3, 1))
+        self.assertEqual(block[PORT_NAME:PORT_NAME + 5], b"COM1\0")
+        self.assertEqual(struct.unpack_from("<iIIB", block, TAIL), (16, 16, 9600, 0x7E))
+
+        other = bytearray(block)
+        struct.pack_into("<I", other, 0, 2)
+        self.comm_calls()
+        lines, result = self.load(bytes(other))
+        self.assertEqual(result, 0)
+        self.assertEqual(self.alerts(lines), [VERSION_TEXT])
+        self.assertFalse(self.comm_calls())
+
+    def test_10_dialog_ok_writes_the_file_and_a_port_that_fails_is_reported(self):
+        lines = self.sim.command(f"config select {PORT_LIST} COM9 click {LOCK_BOX} select {RATE_LIST} 38400 ok")
+        self.assertEqual(lines[-1], "config result=1")
+        self.assertEqual(read_ini(self.ini), {"PORT": "COM9", "LOCK": "1", "BAUDRATE": "38400", "PARITY": "NONE",
+                                              "STOPBITS": "1", "BYTESIZE": "8"})
+        self.sim.command("cmd 40")
+        self.comm_calls()
+        lines = self.sim.command("mode 4E")  # COM9 is absent in the prefix
+        self.assertEqual(self.alerts(lines), [OPEN_FAILED.format("COM9").encode("cp932")])
+        self.assertIn("comm open path=//./COM9 access=C0000000 share=0 disposition=3 flags=00000000 result=fail",
+                      self.comm_calls())
+        self.assertTrue(self.line.near_closed(), f"COM1 still held by {self.line.near_holders()}")
+
+    def test_11_power_off(self):
+        self.sim.command("poweroff")
+        leds, _ = self.panel()
+        self.assertEqual(set(leds.values()), {"dark"})
+        self.assertEqual((self.sim.value("status"), self.sim.value("portb")), (0x05, 0xE0))
+        self.assertEqual(fields(self.sim.command("timer")[0])["halts"], "1")
+
+
+class SaveBlockInANewHost(ProductHost):
+    """The block the first host saved, loaded by a second one; and a block
+    whose port name runs past its field."""
+
+    def test_01_block_restores_the_port(self):
+        with open(self.work.path(SAVED_BLOCK), "rb") as f:
+            block = f.read()
+        self.assertEqual(self.sim.value("status"), 0x05)
+        lines, result = self.load(block)
+        self.assertEqual(result, 1)
+        self.assertFalse(self.alerts(lines))
+        calls = self.comm_calls()
+        self.assertTrue([c for c in calls if c.startswith("comm open path=//./COM1") and "result=ok" in c], calls)
+        programmed = [d for d in self.dcbs(calls) if d["flags"] == "000020A3"]
+        self.assertTrue(programmed, calls)
+        self.assertEqual((programmed[0]["baud"], programmed[0]["size"], programmed[0]["parity"]), ("9600", "8", "2"))
+        self.assertEqual(self.line.near_termios(), (9600, 1))
+        self.assertEqual(self.save("saved-again.bin"), block)
+        self.assertEqual(self.send_text(b"restored"), b"restored")
+        self.assertEqual(self.receive_text(b"and back"), b"and back")
+
+    def test_02_port_name_without_an_end_is_never_opened(self):
+        with open(self.work.path(SAVED_BLOCK), "rb") as f:
+            block = bytearray(f.read())
+        block[PORT_NAME:PORT_NAME + PORT_NAME_SIZE] = b"N" * PORT_NAME_SIZE
+        self.comm_calls()
+        lines, result = self.load(bytes(block))
+        # What is shown is the name cut to its field, and nothing is opened by it.
+        self.assertEqual(self.alerts(lines), [OPEN_FAILED.format("N" * (PORT_NAME_SIZE - 1)).encode("cp932")] * 2)
+        calls = self.comm_calls()
+        self.assertIn("comm close result=1", calls)  # COM1, restored by the block before
+        self.assertFalse([c for c in calls if c.startswith("comm open")], calls)
+        self.assertEqual(result, 1)
+        self.assertEqual((self.sim.value("status") & DSR, self.sim.value("portb")), (0, 0xE0))

@@ -4,6 +4,7 @@ offsets of the host records, the timer slot, the 32-bit runtime), checked
 through everything a host and a guest do with it.
 
 Each class is one host process; its tests run in name order against it."""
+import os
 import random
 import struct
 import threading
@@ -18,6 +19,7 @@ CHIP = 4
 PORT_READY = CHIP + 17
 PROGRAM_STATE = CHIP + 13
 TX_ENABLE = CHIP + 8
+PORT_B = CHIP + 3
 SETTINGS = 22
 PORT_NAME = SETTINGS + 20
 PORT_NAME_SIZE = 240
@@ -223,8 +225,9 @@ class ProductAtWork(ProductHost):
 
 
 class SaveBlockInANewHost(ProductHost):
-    """The block the first host saved, loaded by a second one; and a block
-    whose port name runs past its field."""
+    """The block the first host saved, loaded by a second one; and blocks
+    made to harm: a port name that runs past its field, bits of port B that
+    belong to the rest of the machine, a port name that is an ordinary file."""
 
     def test_01_block_restores_the_port(self):
         with open(self.work.path(SAVED_BLOCK), "rb") as f:
@@ -243,16 +246,46 @@ class SaveBlockInANewHost(ProductHost):
         self.assertEqual(self.send_text(b"restored"), b"restored")
         self.assertEqual(self.receive_text(b"and back"), b"and back")
 
-    def test_02_port_name_without_an_end_is_never_opened(self):
+    def saved_block(self):
         with open(self.work.path(SAVED_BLOCK), "rb") as f:
-            block = bytearray(f.read())
+            return bytearray(f.read())
+
+    def test_02_port_name_without_an_end_is_never_opened(self):
+        block = self.saved_block()
         block[PORT_NAME:PORT_NAME + PORT_NAME_SIZE] = b"N" * PORT_NAME_SIZE
         self.comm_calls()
         lines, result = self.load(bytes(block))
         # What is shown is the name cut to its field, and nothing is opened by it.
-        self.assertEqual(self.alerts(lines), [OPEN_FAILED.format("N" * (PORT_NAME_SIZE - 1)).encode("cp932")] * 2)
+        self.assertEqual(self.alerts(lines), [OPEN_FAILED.format("N" * (PORT_NAME_SIZE - 1)).encode("cp932")])
         calls = self.comm_calls()
         self.assertIn("comm close result=1", calls)  # COM1, restored by the block before
         self.assertFalse([c for c in calls if c.startswith("comm open")], calls)
         self.assertEqual(result, 1)
         self.assertEqual((self.sim.value("status") & DSR, self.sim.value("portb")), (0, 0xE0))
+
+    def test_03_port_b_bits_of_the_rest_of_the_machine_are_not_restored(self):
+        block = self.saved_block()
+        block[PORT_B] = 0x1F
+        lines, result = self.load(bytes(block))
+        self.assertEqual((result, self.alerts(lines)), (1, []))
+        self.assertEqual(self.sim.value("portb") & 0x1F, 0)
+        self.assertEqual(self.save("port-b.bin")[PORT_B] & 0x1F, 0)
+
+    def test_04_port_name_that_is_an_ordinary_file_is_left_alone(self):
+        notes = os.path.join(self.prefix.path, "drive_c", "notes.txt")
+        content = b"The user's own notes.\r\n" * 20
+        with open(notes, "wb") as f:
+            f.write(content)
+        block = self.saved_block()
+        block[PORT_NAME:SETTINGS + 280] = b"C:/notes.txt".ljust(260, b"\0")
+        self.comm_calls()
+        lines, result = self.load(bytes(block))
+        self.assertEqual(result, 1)
+        self.assertEqual(self.alerts(lines), [OPEN_FAILED.format("C:/notes.txt").encode("cp932")])
+        calls = self.comm_calls()
+        # Wine opens the file; the plug-in finds no line settings behind it and closes it.
+        self.assertEqual(len([c for c in calls if c.startswith("comm open")]), 1, calls)
+        self.assertFalse([c for c in calls if c.startswith(("comm dcb", "comm escape", "comm purge"))], calls)
+        self.assertEqual(fields(self.sim.command("ticks 20")[0])["fired"], "20")
+        with open(notes, "rb") as f:
+            self.assertEqual(f.read(), content)

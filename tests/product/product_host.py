@@ -29,7 +29,7 @@ STARTUP_SECONDS = 400
 # a segmentation fault (the process ends by SIGSEGV, or 139 through a shell),
 # and Wine's client library reports the broken channel to its server.
 EMULATOR_CRASH_STATUSES = (-11, 139)
-EMULATOR_CRASH_TEXT = b"wine client error"
+EMULATOR_CRASH_TEXTS = (b"wine client error", b"qemu: uncaught target signal")
 
 
 class Workspace:
@@ -90,6 +90,7 @@ class ProductHost(unittest.TestCase):
         cls.line.start()
         cls.line.set_lines(**cls.LINES)
         cls.hosts = []
+        cls.ended_with = []  # exit statuses of hosts that ended while starting
         cls.sim = None
         try:
             cls.sim = cls.start_sim()
@@ -99,8 +100,12 @@ class ProductHost(unittest.TestCase):
 
     @classmethod
     def start_sim(cls):
-        sim = HostSim(cls.prefix, EXE, DLL, cls.ini, line=cls.line, cable=cls.work.cable, virtual=True,
-                      log=cls.wine_log, loader=WINE32, startup_timeout=STARTUP_SECONDS)
+        try:
+            sim = HostSim(cls.prefix, EXE, DLL, cls.ini, line=cls.line, cable=cls.work.cable, virtual=True,
+                          log=cls.wine_log, loader=WINE32, startup_timeout=STARTUP_SECONDS)
+        except HostSimError as error:
+            cls.ended_with.append(error.status)
+            raise
         cls.hosts.append(sim)
         if sim.startup[-1] != "ready":
             raise HostSimError(f"the host did not start: {sim.startup}")
@@ -115,14 +120,15 @@ class ProductHost(unittest.TestCase):
 
     @classmethod
     def emulator_crashed(cls):
-        for sim in getattr(cls, "hosts", []):
-            if sim.process.poll() in EMULATOR_CRASH_STATUSES:
-                return True
+        statuses = [sim.process.poll() for sim in getattr(cls, "hosts", [])] + getattr(cls, "ended_with", [])
+        if any(status in EMULATOR_CRASH_STATUSES for status in statuses):
+            return True
         try:
             with open(cls.wine_log, "rb") as log:
-                return EMULATOR_CRASH_TEXT in log.read()
+                text = log.read()
         except (AttributeError, OSError):
             return False
+        return any(marker in text for marker in EMULATOR_CRASH_TEXTS)
 
     # ---- helpers ------------------------------------------------------------
 

@@ -190,7 +190,9 @@ def prefix_on_a_line(directory):
 
 
 class HostSimError(RuntimeError):
-    pass
+    def __init__(self, message, status=None):
+        super().__init__(message)
+        self.status = status  # the exit status, when the simulator ended
 
 
 class HostSim:
@@ -223,7 +225,7 @@ class HostSim:
                         status = self.process.wait(10)
                     except subprocess.TimeoutExpired:
                         status = None
-                    raise HostSimError(f"the simulator ended (exit status {status})")
+                    raise HostSimError(f"the simulator ended (exit status {status})", status)
                 self._buffer += chunk
         line, self._buffer = self._buffer.split(b"\n", 1)
         return line.decode("latin-1").rstrip("\r")

@@ -1,13 +1,16 @@
 """Runs the shipped 32-bit plug-in in the 32-bit host simulator under 32-bit
 Wine, and ends with a 'N passed, N failed' line.
 
-The kernel here runs no 32-bit code: QEMU's user-mode emulator runs it,
-through the qemu-i386 entry of binfmt_misc that scripts/setup.sh registers.
-That entry is enabled only while the 32-bit hosts run and put back as it was
-found at the end, because while it is enabled every fresh 64-bit prefix boots
-its 32-bit half emulated. The Wine prefix is copied from the booted one kept
-in the cache, booted first (with the entry disabled, so quickly) when there is
-none.
+A kernel built with IA-32 emulation runs the 32-bit programs itself. One
+without it runs them through QEMU's user-mode emulator, by the qemu-i386 entry
+of binfmt_misc that scripts/setup.sh registers for such a kernel; the entry
+is then enabled only while the 32-bit hosts run and put back as it was found
+at the end, because while it is enabled every fresh 64-bit prefix boots its
+32-bit half emulated (and an enabled entry wins over the kernel's own i386
+support). RS232C_32BIT=native or =emulated insists on one way.
+
+The Wine prefix is copied from the booted one kept in the cache, booted first
+(with the entry disabled, so quickly) when there is none.
 
 A class whose host died of the emulator itself (qemu-i386's segmentation
 fault, "wine client error" in Wine's log) runs once more, and the run says so;
@@ -53,18 +56,30 @@ def set_entry(enabled):
         subprocess.run(["sudo", "-n", "tee", ENTRY], input=value.encode(), stdout=subprocess.DEVNULL, check=True)
 
 
-def why_not_runnable():
+def runs_i386_itself():
+    """Whether the kernel runs the i386 Wine loader with no emulator entry enabled."""
+    try:
+        return subprocess.run([WINE32, "--version"], capture_output=True, timeout=60).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def choose_way(wanted):
+    """'native' or 'emulated', or (None, why neither will do). The entry must be off here."""
+    for program in (WINE32, product_host.EXE, product_host.DLL):
+        if not os.path.exists(program):
+            return None, f"{program} is missing (scripts/setup.sh installs Wine, scripts/build.sh win32 builds)"
+    if wanted != "emulated" and runs_i386_itself():
+        return "native", None
+    if wanted == "native":
+        return None, "this kernel does not run 32-bit programs itself (RS232C_32BIT=native)"
     if not os.path.exists(os.path.join(BINFMT, "register")):
-        return f"binfmt_misc is not mounted at {BINFMT} (scripts/setup.sh mounts it)"
+        return None, f"the kernel runs no 32-bit code and binfmt_misc is not mounted at {BINFMT} (scripts/setup.sh)"
     if not os.path.exists(ENTRY):
-        return "binfmt_misc has no qemu-i386 entry (scripts/setup.sh registers it)"
-    for program in (EMULATOR, WINE32):
-        if not os.path.exists(program):
-            return f"{program} is missing (scripts/setup.sh installs it)"
-    for program in (product_host.EXE, product_host.DLL):
-        if not os.path.exists(program):
-            return f"{program} is not built (scripts/build.sh win32)"
-    return None
+        return None, "the kernel runs no 32-bit code and binfmt_misc has no qemu-i386 entry (scripts/setup.sh)"
+    if not os.path.exists(EMULATOR):
+        return None, f"the kernel runs no 32-bit code and {EMULATOR} is missing (scripts/setup.sh)"
+    return "emulated", None
 
 
 def sha256(path):
@@ -72,61 +87,78 @@ def sha256(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def run_class(case, note):
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
-    if result.wasSuccessful() or not case.emulator_crashed():
+def stop_running(*_):
+    # unittest records any other exception in a test as an error and goes on.
+    raise KeyboardInterrupt
+
+
+def run_once(case):
+    try:
+        return unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
+            unittest.defaultTestLoader.loadTestsFromTestCase(case))
+    except KeyboardInterrupt:
+        if getattr(case, "hosts", None) is not None:  # its hosts, line and server
+            case.tearDownClass()
+        raise
+
+
+def run_class(case, note, emulated):
+    result = run_once(case)
+    if result.wasSuccessful() or not emulated or not case.emulator_crashed():
         return result
     note.append(f"{case.__name__}: the emulator itself crashed (qemu-i386 segmentation fault or "
                 f"'wine client error'); ran the class again")
     print(f"product: {note[-1]}")
-    return unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
-        unittest.defaultTestLoader.loadTestsFromTestCase(case))
+    return run_once(case)
 
 
 def main():
     # A stopped run still stops its hosts, lines and servers and puts the entry back.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    signal.signal(signal.SIGTERM, stop_running)
     require(WINE, WINESERVER, "socat")
-    reason = why_not_runnable()
-    if reason:
-        return cannot(reason)
+    wanted = os.environ.get("RS232C_32BIT", "")
+    if wanted not in ("", "native", "emulated"):
+        return cannot(f"RS232C_32BIT={wanted} is neither native nor emulated")
     record = product_host.DLL + ".tested.sha256"
     if os.path.exists(record):
         os.unlink(record)  # no record of a DLL this run has not passed
-    tested_hash = sha256(product_host.DLL)
-
-    was_enabled = entry_enabled()
+    has_entry = os.path.exists(ENTRY)
+    was_enabled = has_entry and entry_enabled()
     started = time.monotonic()
     notes, passed, failed = [], 0, 0
     work = None
     try:
-        # The prefix boots (when not cached) with the entry disabled: its
-        # 32-bit half is not needed to run 32-bit programs, and would boot emulated.
-        set_entry(False)
+        # Off while the kernel is asked and while the prefix boots (when not
+        # cached): its 32-bit half is not needed to run 32-bit programs.
+        if has_entry:
+            set_entry(False)
+        way, reason = choose_way(wanted)
+        if not way:
+            return cannot(reason)
+        print("product: 32-bit programs run " + ("by the kernel itself" if way == "native" else
+                                                  f"through {EMULATOR} (binfmt_misc), emulated"))
+        tested_hash = sha256(product_host.DLL)
         log = os.path.join(os.environ.get("TMPDIR", "/tmp"), "rs232c-prefix-boot.log")
         boot_started = time.monotonic()
         base_prefix(log)
         print(f"product: Wine prefix ready in {time.monotonic() - boot_started:.0f} s")
-        set_entry(True)
         work = product_host.Workspace.get()
 
         import test_product
         cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost]
         for case in cases:
-            set_entry(True)
-            try:
-                result = run_class(case, notes)
-            except OSError as error:  # the loader itself would not start
-                return cannot(f"{WINE32} does not run ({error})")
+            if way == "emulated":
+                set_entry(True)
+            result = run_class(case, notes, way == "emulated")
             bad = len({test.id() for test, _ in result.failures + result.errors})
             failed += bad
             passed += result.testsRun - bad
-            if not entry_enabled():
+            if way == "emulated" and not entry_enabled():
                 notes.append("the qemu-i386 entry was disabled by something else during the run")
                 print(f"product: {notes[-1]}")
     finally:
-        set_entry(was_enabled)
+        if has_entry:
+            set_entry(was_enabled)
         if work:
             work.close(keep=failed > 0)
 
@@ -141,4 +173,8 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        print("product: stopped")
+        sys.exit(130)

@@ -118,11 +118,14 @@ def base_prefix(log):
 
 
 class WinePrefix:
-    def __init__(self, directory, com1, log, com2=None):
+    def __init__(self, directory, com1, log, com2=None, crash_debugger=True):
         self.path = os.path.join(directory, "prefix")
         self.com1 = com1
         self.com2 = com2
         self.log = log
+        # Without it, a program that crashes ends at once instead of waiting
+        # for Wine's debugger to write its backtrace (which takes minutes emulated).
+        self.crash_debugger = crash_debugger
 
     def env(self, cable=None, cable_state=None):
         env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8")
@@ -159,6 +162,11 @@ class WinePrefix:
                 f.write(f'"{name}"="{_reg_string(target)}"\r\n')
             f.write("\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
                     '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n')
+            if not self.crash_debugger:
+                # A debugger that cannot start: the crashed program ends with its exception code.
+                for view in ("", "Wow6432Node\\"):
+                    f.write(f"\r\n[HKEY_LOCAL_MACHINE\\Software\\{view}Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n"
+                            '"Debugger"="no-crash-debugger.exe %ld %ld"\r\n"Auto"="1"\r\n')
         self._run(WINE, "regedit", "/S", windows_path(settings))
         self.stop_server()
         dosdevices = os.path.join(self.path, "dosdevices")
@@ -218,6 +226,10 @@ class HostSim:
             if remaining <= 0:
                 raise HostSimError("no answer from the simulator")
             ready, _, _ = select.select([self.process.stdout], [], [], min(remaining, 0.5))
+            if not ready and self.process.poll() is not None:
+                # Ended, though the wineserver it started may still hold its output open.
+                raise HostSimError(f"the simulator ended (exit status {self.process.returncode})",
+                                   self.process.returncode)
             if ready:
                 chunk = os.read(self.process.stdout.fileno(), 65536)
                 if not chunk:

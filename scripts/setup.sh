@@ -2,12 +2,13 @@
 # Installs what the builds and tests need on a Debian 12 machine. Does nothing
 # when everything is already there, and says what it changed otherwise.
 #
-# The product is a 32-bit Windows DLL. Kernels that run no 32-bit code run it
-# through QEMU's user-mode emulator: the i386 architecture for 32-bit Wine and
-# an i686 Linux compiler (for the i386 virtual cable), and a binfmt_misc entry
-# that hands i386 programs to qemu-i386. The entry is registered disabled: the
-# 32-bit test stage enables it only while it runs, because with it enabled
-# every fresh 64-bit Wine prefix boots its 32-bit half emulated (very slowly).
+# The product is a 32-bit Windows DLL, tested under 32-bit Wine (the i386
+# architecture) with an i386 build of the virtual cable (an i686 Linux
+# compiler). A kernel built without IA-32 emulation runs no 32-bit program
+# itself: for one, QEMU's user-mode emulator is registered in binfmt_misc to
+# run them, disabled. The 32-bit test stage enables the entry only while it
+# runs, because with it enabled every fresh 64-bit Wine prefix boots its
+# 32-bit half emulated (very slowly).
 set -euo pipefail
 
 packages=(
@@ -50,20 +51,24 @@ elif [ "$needs_update" = 1 ]; then
   $sudo apt-get update -q
 fi
 
-# The emulator for i386 programs (flag F: the kernel opens qemu-i386 once, at
-# registration, so it also works inside Wine's and other mount namespaces).
+# The emulator for i386 programs, where the kernel does not run them itself
+# (flag F: the kernel opens qemu-i386 once, at registration, so it also works
+# inside Wine's and other mount namespaces).
 binfmt=/proc/sys/fs/binfmt_misc
-if [ ! -e "$binfmt/register" ]; then
-  echo "setup: mounting binfmt_misc at $binfmt"
-  $sudo mount -t binfmt_misc binfmt_misc "$binfmt" || echo "setup: cannot mount binfmt_misc; 32-bit programs will not run" >&2
-fi
-if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ]; then
-  echo "setup: registering /usr/bin/qemu-i386 for i386 programs in binfmt_misc (left disabled; the 32-bit test stage enables it while it runs)"
-  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  if echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" | $sudo tee "$binfmt/register" >/dev/null; then
-    echo 0 | $sudo tee "$binfmt/qemu-i386" >/dev/null
-  else
-    echo "setup: binfmt_misc refused the qemu-i386 entry; 32-bit programs will not run" >&2
+if [ ! -e "$binfmt/qemu-i386" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ ! -e "$binfmt/register" ]; then
+    echo "setup: mounting binfmt_misc at $binfmt"
+    $sudo mount -t binfmt_misc binfmt_misc "$binfmt" || echo "setup: cannot mount binfmt_misc; 32-bit programs will not run" >&2
+  fi
+  if [ -e "$binfmt/register" ]; then
+    echo "setup: this kernel runs no 32-bit programs: registering /usr/bin/qemu-i386 for them in binfmt_misc" \
+      "(left disabled; the 32-bit test stage enables it while it runs)"
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    if echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" | $sudo tee "$binfmt/register" >/dev/null; then
+      echo 0 | $sudo tee "$binfmt/qemu-i386" >/dev/null
+    else
+      echo "setup: binfmt_misc refused the qemu-i386 entry; 32-bit programs will not run" >&2
+    fi
   fi
 fi

@@ -4,12 +4,27 @@
 # simulator under Wine, exchanges greetings and a block of data with the far
 # end of a virtual serial line, in real time, at the rate the emulated
 # machine programs. No hardware and no configuration needed.
+#
+# With --product, the same run on the product itself: the 32-bit plug-in in
+# the 32-bit host simulator under 32-bit Wine, where the kernel runs 32-bit
+# programs itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+product=""
+case "${1:-}" in
+  "") ;;
+  --product) product=1 ;;
+  *) echo "usage: $0 [--product]" >&2; exit 2 ;;
+esac
 scripts/setup.sh
 scripts/build.sh native win32 win64
 tools/virtual-cable/build.sh >/dev/null
 echo
 echo "Built: build/win32/RS232C.dll (the product) and build/win64/RS232C.dll (for Wine)"
 echo
-xvfb-run -a python3 tools/host/demo.py build/win64
+if [ -n "$product" ]; then
+  tools/virtual-cable/build.sh i386 >/dev/null
+  xvfb-run -a python3 tools/host/demo.py --product build/win32
+else
+  xvfb-run -a python3 tools/host/demo.py build/win64
+fi

@@ -30,10 +30,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import product_host  # noqa: E402
-from winehost import WINE, WINE32, WINESERVER, base_prefix, require  # noqa: E402
+from winehost import QEMU_I386_ENTRY, WINE, WINE32, WINESERVER, base_prefix, i386_runs_natively, require  # noqa: E402
 
 BINFMT = "/proc/sys/fs/binfmt_misc"
-ENTRY = os.path.join(BINFMT, "qemu-i386")
+ENTRY = QEMU_I386_ENTRY
 EMULATOR = "/usr/bin/qemu-i386"
 
 
@@ -56,20 +56,12 @@ def set_entry(enabled):
         subprocess.run(["sudo", "-n", "tee", ENTRY], input=value.encode(), stdout=subprocess.DEVNULL, check=True)
 
 
-def runs_i386_itself():
-    """Whether the kernel runs the i386 Wine loader with no emulator entry enabled."""
-    try:
-        return subprocess.run([WINE32, "--version"], capture_output=True, timeout=60).returncode == 0
-    except (OSError, subprocess.TimeoutExpired):
-        return False
-
-
 def choose_way(wanted):
     """'native' or 'emulated', or (None, why neither will do). The entry must be off here."""
     for program in (WINE32, product_host.EXE, product_host.DLL):
         if not os.path.exists(program):
             return None, f"{program} is missing (scripts/setup.sh installs Wine, scripts/build.sh win32 builds)"
-    if wanted != "emulated" and runs_i386_itself():
+    if wanted != "emulated" and i386_runs_natively():
         return "native", None
     if wanted == "native":
         return None, "this kernel does not run 32-bit programs itself (RS232C_32BIT=native)"

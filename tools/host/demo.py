@@ -2,7 +2,11 @@
 Wine, talks over a virtual serial line at a rate the emulated machine
 programs, in real time, both ways.
 
-Run as: xvfb-run -a python3 tools/host/demo.py BUILD_DIR
+Run as: xvfb-run -a python3 tools/host/demo.py [--product] [BUILD_DIR]
+
+With --product, the product itself: build/win32's 32-bit plug-in in the
+32-bit host simulator under 32-bit Wine, where the kernel runs 32-bit
+programs itself (emulated, the real-time timer stalls for seconds at a time).
 """
 import os
 import shutil
@@ -16,7 +20,8 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import build_cable  # noqa: E402
-from winehost import HostSim, fields, prefix_on_a_line, require, windows_path  # noqa: E402
+from winehost import (WINE, WINE32, HostSim, fields, i386_runs_natively, prefix_on_a_line, require,  # noqa: E402
+                      windows_path)
 
 CLOCK = 2457600       # Hz, the emulated machine's system clock
 TIMER2_COUNT = 16     # interval-timer channel 2
@@ -35,8 +40,14 @@ def pace(count, rate):
     return count * BITS_PER_CHARACTER / rate
 
 
-def main(build):
+def main(build, product=False):
     require()
+    if product:
+        require(WINE32)
+        if not i386_runs_natively():
+            say("This kernel runs 32-bit programs only through the emulator, where the real-time timer stalls for"
+                " seconds at a time; scripts/test.d/45-product32.sh checks the product there in virtual time.")
+            return 1
     directory = tempfile.mkdtemp(prefix="rs232c-demo-")
     line = None
     try:
@@ -47,8 +58,8 @@ def main(build):
             f.write("[RS-232C]\nPORT=COM1\nLOCK=0\n")  # the guest chooses the rate
 
         sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
-                      line=line, cable=build_cable(), virtual=False, clock=CLOCK,
-                      log=os.path.join(directory, "wine.log"))
+                      line=line, cable=build_cable("i386" if product else None), virtual=False, clock=CLOCK,
+                      log=os.path.join(directory, "wine.log"), loader=WINE32 if product else WINE)
         say(f"Loaded {os.path.relpath(os.path.join(build, 'RS232C.dll'), ROOT)}"
             f" ({sim.startup[0].split('version=')[1].split(' length=')[0]}) in the host simulator, real-time timer.")
 
@@ -122,4 +133,8 @@ def main(build):
 
 
 if __name__ == "__main__":
-    sys.exit(main(os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build/win64"))))
+    arguments = sys.argv[1:]
+    product = "--product" in arguments
+    arguments = [a for a in arguments if a != "--product"]
+    default = os.path.join(ROOT, "build/win32" if product else "build/win64")
+    sys.exit(main(os.path.abspath(arguments[0] if arguments else default), product))

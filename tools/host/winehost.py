@@ -45,6 +45,24 @@ def require(*programs):
         sys.exit(2)
 
 
+QEMU_I386_ENTRY = "/proc/sys/fs/binfmt_misc/qemu-i386"
+
+
+def i386_runs_natively():
+    """Whether the 32-bit loader runs without the emulator: the kernel runs
+    i386 programs itself, and no enabled qemu-i386 entry takes them over."""
+    try:
+        with open(QEMU_I386_ENTRY) as f:
+            if f.readline().strip() == "enabled":
+                return False
+    except OSError:
+        pass
+    try:
+        return subprocess.run([WINE32, "--version"], capture_output=True, timeout=60).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
 # What base_prefix puts into a prefix; a change here must change the key, so
 # that an old cached prefix is booted again rather than used.
 PREFIX_RECIPE = "wineboot -i, 1"

@@ -45,8 +45,9 @@ def main(build, product=False):
     if product:
         require(WINE32)
         if not i386_runs_natively():
-            say("This kernel runs 32-bit programs only through the emulator, where the real-time timer stalls for"
-                " seconds at a time; scripts/test.d/45-product32.sh checks the product there in virtual time.")
+            say("32-bit programs run only emulated here (the kernel runs none itself, or the qemu-i386 entry is"
+                " enabled), where the real-time timer stalls for seconds at a time; scripts/test.d/45-product32.sh"
+                " checks the product there in virtual time.")
             return 1
     directory = tempfile.mkdtemp(prefix="rs232c-demo-")
     line = None

@@ -11,6 +11,7 @@ namespace {
 constexpr DWORD kConnectTimeoutMs = 10000;
 constexpr DWORD kConnectSliceMs = 50;
 constexpr std::size_t kReadChunk = 1024;
+constexpr int kSendBuffer = 16384;
 
 // Where the connector's socket is: being connected, handed over to the line,
 // given up by the line before it was ready (the connector then closes it),
@@ -42,6 +43,11 @@ void sendAtOnce(SOCKET socket)
     // an acknowledgement: a terminal session would stall on every key.
     BOOL on = TRUE;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    // A second of the fastest line is plenty to keep in flight. More would
+    // only hide a peer that stopped reading: the guest's bytes belong in its
+    // own registers then, held there by CTS.
+    int sendBuffer = kSendBuffer;
+    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer), sizeof sendBuffer);
 }
 
 std::string portText(std::uint16_t port)

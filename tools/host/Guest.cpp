@@ -16,6 +16,7 @@ constexpr std::uint8_t kTxEmpty = 0x04;
 // Only the command thread plays the guest, so plain counters do.
 std::uint64_t accessCounts = 0;  // performance-counter counts inside the handlers
 std::uint64_t accesses = 0;
+std::uint64_t longestAccessCounts = 0;
 
 class Timed {
 public:
@@ -24,7 +25,9 @@ public:
     {
         LARGE_INTEGER end;
         QueryPerformanceCounter(&end);
-        accessCounts += static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
+        const std::uint64_t counts = static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
+        accessCounts += counts;
+        if (counts > longestAccessCounts) longestAccessCounts = counts;
         ++accesses;
     }
 
@@ -55,6 +58,15 @@ std::uint64_t guestMicroseconds()
 }
 
 std::uint64_t guestAccesses() { return accesses; }
+
+std::uint64_t guestLongestMicroseconds(bool forget)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const std::uint64_t longest = longestAccessCounts * 1000000u / static_cast<std::uint64_t>(frequency.QuadPart);
+    if (forget) longestAccessCounts = 0;
+    return longest;
+}
 
 Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
 {

@@ -34,3 +34,5 @@ void guestOut(std::uint16_t port, std::uint8_t value);
 // many accesses it made, since the program started.
 std::uint64_t guestMicroseconds();
 std::uint64_t guestAccesses();
+// The longest single port access since the last call that forgot it.
+std::uint64_t guestLongestMicroseconds(bool forget);

@@ -118,7 +118,9 @@ void HostTimer::runTick(TickCallback callback)
     callback();
     QueryPerformanceCounter(&after);
     Guard guard(lock_);
-    tickCounts_ += static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
+    const std::uint64_t counts = static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
+    tickCounts_ += counts;
+    if (counts > longestTickCounts_) longestTickCounts_ = counts;
 }
 
 std::uint64_t HostTimer::advance(std::uint64_t units)
@@ -205,8 +207,15 @@ HostTimer::Report HostTimer::report()
     r.stops = stops_;
     r.halts = halts_;
     r.tickMicroseconds = tickCounts_ * 1000000u / static_cast<std::uint64_t>(frequency_.QuadPart);
+    r.longestTickMicroseconds = longestTickCounts_ * 1000000u / static_cast<std::uint64_t>(frequency_.QuadPart);
     r.recentPeriods = periods_;
     return r;
+}
+
+void HostTimer::forgetLongest()
+{
+    Guard guard(lock_);
+    longestTickCounts_ = 0;
 }
 
 void HostTimer::forgetPeriods()

@@ -206,3 +206,193 @@ class NullModem(NetworkTest):
             while len(got) < 3:
                 got += third.recv(3)
             self.assertEqual(got, b"ABC")
+
+
+class Faults(NetworkTest):
+    def assert_lines_off(self):
+        lines = self.lines_after_ticks(ticks=50)
+        self.assertEqual((lines["CS"], lines["CD"], lines["DSR"]), ("off", "off", "off"))
+
+    def assert_byte_held(self):
+        """The guest's byte waits in the USART: not sent, no hang, the simulator answers."""
+        self.sim.command("idle 1500")
+        result = fields(self.sim.command("send hex:55", check=False)[0])
+        self.assertEqual(result["end"], "idle", result)
+
+    def reprogram(self):
+        """The guest's internal reset and a fresh start: the line is opened (and connected) again."""
+        self.sim.command("cmd 40")
+        self.program()
+
+    def test_refused_then_connects_again_at_the_next_mode_byte(self):
+        self.program()
+        self.assert_lines_off()
+        self.assert_byte_held()
+        self.assertEqual(self.alerts(self.sim.command("comm")), [])  # nothing to tell the user: the port opened
+
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        self.reprogram()
+        self.sim.command("idle 5000")
+        self.sim.command("send text:again")
+        self.assertTrue(server.wait_for(5, timeout=10))
+        self.assertEqual(bytes(server.received), b"again")
+
+    def test_a_name_that_does_not_resolve(self):
+        self.sim.quit()
+        write_ini(self.ini, LOCK="0", PORT="tcp:no-such-host.invalid:23")
+        self.sim = self.start_sim()
+        self.program()
+        self.assert_lines_off()
+        self.assert_byte_held()
+
+    def guest_busy_for(self, seconds):
+        """The guest polls and the ticks run for `seconds` of real time; returns the longest tick and access."""
+        self.sim.command("longest clear")
+        self.program()
+        self.sim.command("idle 250")
+        started = time.monotonic()
+        while time.monotonic() - started < seconds:
+            self.sim.command("recv 1", check=False)  # a guest polling for a byte that never comes
+        return {key: int(value) for key, value in fields(self.sim.command("longest")[0]).items()}
+
+    def test_an_address_that_never_answers_never_holds_up_the_guest_or_the_tick(self):
+        # The same guest on a line with no network work at all (a listener no
+        # one calls) shows what the machine itself costs: preemption on a
+        # busy machine makes single ticks slow whatever they do.
+        self.sim.quit()
+        write_ini(self.ini, LOCK="0", PORT=f"listen:{free_port()}")
+        self.sim = self.start_sim()
+        baseline = self.guest_busy_for(3)
+        self.sim.quit()
+        write_ini(self.ini, **self.INI)
+        self.sim = self.start_sim()
+
+        # A listener whose queue is full drops every further connection request
+        # unanswered, so the plug-in's connect waits as on a silent address.
+        server = LoopbackServer(self.port, backlog=0)
+        self.peers.append(server)
+        fillers = []
+        for _ in range(3):
+            filler = socket.socket()
+            filler.setblocking(False)
+            filler.connect_ex((LOOPBACK, self.port))
+            fillers.append(filler)
+        time.sleep(0.5)
+        try:
+            connecting = self.guest_busy_for(3)
+            self.assertEqual(self.lines()["CS"], "off")
+        finally:
+            for filler in fillers:
+                filler.close()
+        for name, m in (("no network work", baseline), ("connecting, never answered", connecting)):
+            print(f"\n{name}: longest tick {m['tick_us']} us ({m['ticks_over_1ms']} of {m['ticks']} over 1 ms), "
+                  f"longest port access {m['access_us']} us ({m['accesses_over_1ms']} of {m['accesses']} over 1 ms)")
+        # Nothing waits on the connect: slow ticks and accesses are as rare as
+        # on a line that does no network work (the machine's own preemption).
+        self.assertGreater(connecting["ticks"], 1000)
+        for kind in ("ticks", "accesses"):
+            share = connecting[f"{kind}_over_1ms"] / connecting[kind]
+            self.assertLess(share, 0.01 + 3 * baseline[f"{kind}_over_1ms"] / baseline[kind], kind)
+
+    def test_the_peer_closing_mid_transfer_drops_the_lines_and_loses_nothing_it_sent(self):
+        server = LoopbackServer(self.port)
+        self.peers.append(server)
+        self.program()
+        sent_to_guest = random.Random(3).randbytes(2000)
+
+        def hang_up():
+            client = server.accept()
+            client.sendall(sent_to_guest)
+            got = b""
+            while len(got) < 1000:
+                got += client.recv(1000 - len(got))
+            client.close()
+
+        peer = threading.Thread(target=hang_up)
+        peer.start()
+        self.sim.command("idle 2000")
+        result, received = self.xfer(self.sim, random.Random(4).randbytes(8192), len(sent_to_guest) + 1)
+        peer.join()
+        self.assertEqual(result["end"], "idle", result)
+        self.assertEqual(received, sent_to_guest)  # what arrived before the hang-up is all delivered
+        self.assert_lines_off()
+
+    def test_a_peer_that_never_reads_holds_the_guests_bytes_without_loss(self):
+        server = LoopbackServer(self.port, receive_buffer=4096)
+        self.peers.append(server)
+        self.program(count=1)
+        block = random.Random(5).randbytes(256 * 1024)
+        accepted = {}
+        acceptor = threading.Thread(target=lambda: accepted.update(client=server.accept()))
+        acceptor.start()
+        self.sim.command("idle 3000")
+        result, _ = self.xfer(self.sim, block, 0)
+        acceptor.join()
+        self.assertEqual(result["end"], "idle", result)
+        held_at = int(result["sent"])
+        self.assertLess(held_at, len(block) // 2, "the peer's buffers took far more than they hold")
+        self.assertEqual(self.lines()["CS"], "off")
+
+        # The peer starts reading: the rest follows, and every byte arrives once, in order.
+        client, got = accepted["client"], bytearray()
+
+        def read_all():
+            client.settimeout(30)
+            while len(got) < len(block):
+                chunk = client.recv(65536)
+                if not chunk:
+                    return
+                got.extend(chunk)
+
+        reader = threading.Thread(target=read_all)
+        reader.start()
+        self.sim.command("idle 10000")
+        rest, _ = self.xfer(self.sim, block[held_at:], 0)
+        reader.join()
+        self.assertEqual(rest["end"], "done", rest)
+        self.assertEqual(len(got), len(block))
+        self.assertEqual(bytes(got), block)
+
+    def test_a_flooding_peer_is_held_back_and_memory_stays_bounded(self):
+        server = LoopbackServer(self.port)
+        self.peers.append(server)
+        self.program()
+        pattern = bytes(range(256)) * 256
+        flooded = {"count": 0}
+        stop = threading.Event()
+
+        def flood():
+            client = server.accept()
+            client.settimeout(0.2)
+            while not stop.is_set():
+                try:
+                    flooded["count"] += client.send(pattern)
+                except socket.timeout:
+                    pass
+                except OSError:
+                    return
+
+        flooder = threading.Thread(target=flood)
+        flooder.start()
+        rss_before = resident_kib(self.sim.process.pid)
+        started = time.monotonic()
+        while time.monotonic() - started < 4:  # the guest reads nothing meanwhile
+            self.sim.command("ticks 2000")
+        stop.set()
+        flooder.join()
+        rss_after = resident_kib(self.sim.process.pid)
+        print(f"\nflood: the peer got {flooded['count']} bytes out in 4 s; "
+              f"simulator resident {rss_before} KiB -> {rss_after} KiB")
+        self.assertLess(flooded["count"], 16 * 1024 * 1024, "the peer was not held back")
+        self.assertLess(rss_after - rss_before, 16 * 1024, "memory grew with the flood")
+        # What the guest reads now is the flood from its first byte, in order.
+        self.sim.command("idle 3000")
+        lines = self.sim.command("recv 1000")
+        got = bytes.fromhex(fields(next(line for line in lines if line.startswith("data hex")))["hex"])
+        self.assertEqual(got, pattern[:1000])
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))

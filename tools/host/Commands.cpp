@@ -140,8 +140,12 @@ void reportLongest(bool forget)
 {
     const HostTimer::Report r = hostTimer().report();
     if (forget) hostTimer().forgetLongest();
-    say("longest tick_us=%llu access_us=%llu", static_cast<unsigned long long>(r.longestTickMicroseconds),
-        static_cast<unsigned long long>(guestLongestMicroseconds(forget)));
+    const LongestAccess access = guestLongestAccess(forget);
+    say("longest tick_us=%llu ticks_over_1ms=%llu ticks=%llu access_us=%llu accesses_over_1ms=%llu accesses=%llu",
+        static_cast<unsigned long long>(r.longestTickMicroseconds),
+        static_cast<unsigned long long>(r.ticksOverMillisecond), static_cast<unsigned long long>(r.ticksTimed),
+        static_cast<unsigned long long>(access.microseconds), static_cast<unsigned long long>(access.overMillisecond),
+        static_cast<unsigned long long>(access.timed));
 }
 
 // "load PATH after MS": the host restores the machine from a thread of its

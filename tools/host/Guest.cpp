@@ -17,6 +17,8 @@ constexpr std::uint8_t kTxEmpty = 0x04;
 std::uint64_t accessCounts = 0;  // performance-counter counts inside the handlers
 std::uint64_t accesses = 0;
 std::uint64_t longestAccessCounts = 0;
+std::uint64_t accessesOverMillisecond = 0;
+std::uint64_t accessesTimed = 0;
 
 class Timed {
 public:
@@ -28,6 +30,10 @@ public:
         const std::uint64_t counts = static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
         accessCounts += counts;
         if (counts > longestAccessCounts) longestAccessCounts = counts;
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        if (counts * 1000 > static_cast<std::uint64_t>(frequency.QuadPart)) ++accessesOverMillisecond;
+        ++accessesTimed;
         ++accesses;
     }
 
@@ -59,12 +65,13 @@ std::uint64_t guestMicroseconds()
 
 std::uint64_t guestAccesses() { return accesses; }
 
-std::uint64_t guestLongestMicroseconds(bool forget)
+LongestAccess guestLongestAccess(bool forget)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    const std::uint64_t longest = longestAccessCounts * 1000000u / static_cast<std::uint64_t>(frequency.QuadPart);
-    if (forget) longestAccessCounts = 0;
+    const LongestAccess longest{longestAccessCounts * 1000000u / static_cast<std::uint64_t>(frequency.QuadPart),
+                                accessesOverMillisecond, accessesTimed};
+    if (forget) longestAccessCounts = accessesOverMillisecond = accessesTimed = 0;
     return longest;
 }
 

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   wine64 socat xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   python3
+  ser2net python3-serial
 )
 
 missing=()

@@ -9,7 +9,7 @@ import subprocess
 import threading
 import time
 
-from support import DLL, EXE, HostSim, HostTest, fields, windows_path, write_ini
+from support import DLL, EXE, HostSim, HostTest, VirtualLine, fields, windows_path, write_ini
 
 BLOCK = 64 * 1024
 LOOPBACK = "127.0.0.1"
@@ -396,3 +396,126 @@ class Faults(NetworkTest):
 def resident_kib(pid):
     with open(f"/proc/{pid}/status") as f:
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+class Rfc2217Server:
+    """A serial device served over RFC 2217 on a loopback port: the near side
+    of a virtual line (its modem lines from the virtual cable preloaded into
+    the server), the far side held by the test."""
+
+    def __init__(self, work, port, kind):
+        self.port = port
+        self.line = VirtualLine(work.directory, work.path(f"rfc2217-near-{port}"), name=f"-rfc2217-{port}").start()
+        self.log_path = work.path(f"{kind}-{port}.log")
+        env = dict(os.environ, LD_PRELOAD=work.cable, VIRTUAL_CABLE=self.line.cable_path)
+        log = open(self.log_path, "wb")
+        if kind == "ser2net":
+            config = work.path(f"ser2net-{port}.yaml")
+            with open(config, "w") as f:
+                f.write("%YAML 1.1\n---\nconnection: &line\n"
+                        f"  accepter: telnet(rfc2217),tcp,{LOOPBACK},{port}\n"
+                        f"  connector: serialdev,{self.line.near},9600n81,local\n")
+            command = ["/usr/sbin/ser2net", "-n", "-c", config, "-P", work.path(f"ser2net-{port}.pid")]
+        else:
+            command = ["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "pyserial_rfc2217_server.py"),
+                       self.line.near, str(port)]
+        self.process = subprocess.Popen(command, env=env, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        log.close()
+        assert wait_until(lambda: listening(port)), f"{kind} does not listen"
+
+    def log(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def stop(self):
+        self.process.kill()  # by its own id
+        self.process.wait()
+        self.line.stop()
+
+
+class RemoteSerialPort(NetworkTest):
+    PORT_FORMAT = "telnet:127.0.0.1:{port}"
+    SERVER = None
+
+    def setUp(self):
+        if self.SERVER is None:
+            self.skipTest("the server is chosen by the subclasses")
+        super().setUp()
+        self.server = Rfc2217Server(self.work, self.port, self.SERVER)
+        self.peers.append(self.server)
+
+    def wait_for(self, condition, what, timeout=15):
+        """Lets the guest's ticks run until `condition()` holds."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if condition():
+                return
+            self.sim.command("ticks 200")
+            time.sleep(0.05)
+        self.fail(f"{what} did not happen within {timeout} s; the server's log ends:\n{self.server.log()[-1500:]}")
+
+    def guest_lines(self):
+        lines = self.lines()
+        return {name: lines[name] for name in ("CS", "CI", "CD", "DSR")}
+
+    def termios_is(self, rate, stop_bits):
+        return lambda: self.server.line.near_termios() == (rate, stop_bits)
+
+    def check_remote_port(self):
+        line = self.server.line
+        self.program()  # 9600 8N1, then DTR and RTS on
+        self.wait_for(self.termios_is(9600, 1), "9600 bit/s, one stop bit")
+        self.wait_for(lambda: line.near_lines()["dtr"] and line.near_lines()["rts"], "DTR and RTS on")
+
+        # Timer2 re-rates the line; a new mode byte sets two stop bits, 7 bits, even parity.
+        self.sim.command("timer2 8")
+        self.wait_for(self.termios_is(19200, 1), "19200 bit/s")
+        self.sim.command("cmd 40")
+        self.sim.command("mode FA")  # two stop bits, even parity, 7 bits, x16
+        self.sim.command("cmd 15")  # DTR and RTS off
+        self.wait_for(self.termios_is(19200, 2), "two stop bits")
+        self.wait_for(lambda: not line.near_lines()["dtr"] and not line.near_lines()["rts"], "DTR and RTS off")
+
+        # The far end's lines reach the guest.
+        line.set_lines(cts=True, dsr=False, ri=True, dcd=False)
+        self.wait_for(lambda: self.guest_lines() == {"CS": "on", "CI": "on", "CD": "off", "DSR": "off"},
+                      "the far end's CTS and RI, without DSR and CD")
+        line.set_lines(cts=True, dsr=True, ri=False, dcd=True)
+        self.wait_for(lambda: self.guest_lines() == {"CS": "on", "CI": "off", "CD": "on", "DSR": "on"},
+                      "the far end's CTS, DSR and CD")
+
+        # Data both ways at once, byte for byte, 8N1 at 115200 again.
+        self.sim.command("cmd 40")
+        self.program(count=1)
+        self.wait_for(self.termios_is(115200, 1), "115200 bit/s")
+        line.drain()
+        rng = random.Random(2217)
+        outgoing, incoming = rng.randbytes(8192), rng.randbytes(8192)
+        far = {}
+        worker = threading.Thread(target=lambda: far.update(data=line.exchange(incoming, len(outgoing), timeout=10)))
+        worker.start()
+        result, received = self.xfer(self.sim, outgoing, len(incoming))
+        worker.join()
+        self.assertEqual(result["end"], "done", result)
+        self.assertEqual(far["data"], outgoing, "guest to the remote port")
+        self.assertEqual(received, incoming, "remote port to the guest")
+
+
+class Ser2net(RemoteSerialPort):
+    SERVER = "ser2net"
+
+    def test_the_guest_drives_the_remote_port_and_sees_its_lines(self):
+        self.check_remote_port()
+
+
+class PyserialServer(RemoteSerialPort):
+    SERVER = "pyserial"
+
+    def test_the_guest_drives_the_remote_port_and_sees_its_lines(self):
+        self.check_remote_port()
+        # The pseudo-terminal keeps no byte size or parity; the server's own
+        # record of what the client set shows them.
+        log = self.server.log()
+        for setting in ("set data size: 7", "set parity: E", "set stop bits: 2", "set baud rate: 19200",
+                        "set baud rate: 115200", "set data size: 8", "set parity: N", "set stop bits: 1"):
+            self.assertIn(setting, log)

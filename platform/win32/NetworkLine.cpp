@@ -96,11 +96,18 @@ struct Connector {
         if (InterlockedDecrement(&references) == 0) delete this;
     }
 
+    // The thread holds a reference to the plug-in's module, so that a host
+    // unloading the plug-in while a name server is slow to answer does not
+    // pull the code from under it.
+    HMODULE module = nullptr;
+
     static DWORD WINAPI run(void* argument)
     {
         Connector* self = static_cast<Connector*>(argument);
+        HMODULE module = self->module;
         self->connect();
         self->release();
+        if (module) FreeLibraryAndExitThread(module, 0);
         return 0;
     }
 
@@ -166,8 +173,11 @@ NetworkLine* NetworkLine::start(const NetworkLineName& name)
     Connector* connector = new Connector;
     connector->host = name.host;
     connector->port = name.port;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Connector::run),
+                       &connector->module);
     HANDLE thread = CreateThread(nullptr, 0, Connector::run, connector, 0, nullptr);
     if (thread == nullptr) {
+        if (connector->module) FreeLibrary(connector->module);
         delete connector;
         return nullptr;
     }

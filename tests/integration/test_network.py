@@ -519,3 +519,60 @@ class PyserialServer(RemoteSerialPort):
         for setting in ("set data size: 7", "set parity: E", "set stop bits: 2", "set baud rate: 19200",
                         "set baud rate: 115200", "set data size: 8", "set parity: N", "set stop bits: 1"):
             self.assertIn(setting, log)
+
+
+IAC, SB, SE, WILL, WONT, DO, DONT, NOP = 255, 250, 240, 251, 252, 253, 254, 241
+COM_PORT = 44
+
+
+def com_port_report(command, value):
+    return bytes([IAC, SB, COM_PORT, 100 + command, value, IAC, SE])
+
+
+class ScriptedTelnetServer(NetworkTest):
+    """A Telnet server of the test's own that agrees to the COM-PORT option,
+    then sends damaged sequences among its data, line errors and modem lines."""
+    PORT_FORMAT = "telnet:127.0.0.1:{port}"
+
+    def test_damaged_sequences_are_dropped_and_reports_reach_the_guest(self):
+        server = LoopbackServer(self.port)
+        self.peers.append(server)
+        heard = bytearray()
+
+        def serve():
+            client = server.accept()
+            client.settimeout(10)
+            client.sendall(bytes([IAC, DO, COM_PORT, IAC, WILL, 0, IAC, DO, 0]))
+            while bytes([IAC, SB, COM_PORT, 1]) not in heard:  # the client's first SET-BAUDRATE
+                heard.extend(client.recv(4096))
+            client.sendall(bytes([IAC, SB, COM_PORT, 107]) + bytes([0x10] * 300) + bytes([IAC, SE])  # too long
+                           + bytes([IAC, SB, COM_PORT, 107, 0x00, IAC, WILL, 24])                   # cut short
+                           + bytes([IAC, SE, IAC, NOP, IAC, SB, IAC, SE])                           # stray, empty
+                           + b"ok" + bytes([IAC, IAC]) + b"x"                                      # data, IAC doubled
+                           + com_port_report(6, 0x04)                                              # parity error
+                           + com_port_report(7, 0x90))                                             # CTS and CD
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and bytes([IAC, DONT, 24]) not in heard:
+                try:
+                    heard.extend(client.recv(4096))
+                except socket.timeout:
+                    break
+
+        peer = threading.Thread(target=serve)
+        peer.start()
+        self.program()
+        self.sim.command("idle 5000")
+        lines = self.sim.command("recv 4")
+        got = bytes.fromhex(fields(next(line for line in lines if line.startswith("data hex")))["hex"])
+        peer.join()
+        self.assertEqual(got, b"ok\xffx")
+        self.assertIn(bytes([IAC, DONT, 24]), heard, "the option inside the cut subnegotiation was answered")
+        self.assertIn(bytes([IAC, SB, COM_PORT, 1, 0, 0, 0x25, 0x80, IAC, SE]), heard, "SET-BAUDRATE 9600")
+        status = self.sim.value("status")
+        self.assertTrue(status & 0x08, f"parity error in status {status:02X}")
+        self.assertEqual(self.guest_lines_now(), {"CS": "on", "CI": "off", "CD": "on", "DSR": "off"})
+
+    def guest_lines_now(self):
+        self.sim.command("ticks 100")
+        lines = self.lines()
+        return {name: lines[name] for name in ("CS", "CI", "CD", "DSR")}

@@ -576,3 +576,52 @@ class ScriptedTelnetServer(NetworkTest):
         self.sim.command("ticks 100")
         lines = self.lines()
         return {name: lines[name] for name in ("CS", "CI", "CD", "DSR")}
+
+
+class RestoredNetworkLine(NetworkTest):
+    """A save block names the line it was saved on. A host whose user chose
+    another port must not connect where someone else's block points."""
+
+    def accepted_within(self, server, seconds):
+        try:
+            server.accept(timeout=seconds)
+            return True
+        except socket.timeout:
+            return False
+
+    def load(self, block):
+        path = self.work.path(f"{self.id()}.bin")
+        with open(path, "wb") as f:
+            f.write(block)
+        lines = self.sim.command(f"load {windows_path(path)}")
+        return lines, int(fields(lines[-1])["result"])
+
+    def test_a_block_reaches_its_network_line_only_for_the_user_who_chose_it(self):
+        server = LoopbackServer(self.port)
+        self.peers.append(server)
+        self.program()
+        self.assertTrue(self.accepted_within(server, 10))
+        path = self.work.path(f"{self.id()}-saved.bin")
+        self.sim.command(f"save {windows_path(path)}")
+        with open(path, "rb") as f:
+            block = f.read()
+        self.sim.quit()
+
+        # Another user's host: its port is COM5, which this machine lacks.
+        write_ini(self.ini, LOCK="0", PORT="COM5")
+        self.sim = self.start_sim()
+        lines, result = self.load(block)
+        self.assertEqual(result, 1)
+        self.assertEqual(self.alerts(lines), [f"tcp:127.0.0.1:{self.port}のオープンに失敗".encode("cp932")])
+        self.sim.command("ticks 1000")
+        self.assertFalse(self.accepted_within(server, 2), "someone else's block made the plug-in connect")
+        self.sim.quit()
+
+        # The user whose line it is: the restore connects again.
+        write_ini(self.ini, **self.INI)
+        self.sim = self.start_sim()
+        lines, result = self.load(block)
+        self.assertEqual(result, 1)
+        self.assertFalse(self.alerts(lines))
+        self.sim.command("ticks 1000")
+        self.assertTrue(self.accepted_within(server, 10))

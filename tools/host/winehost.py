@@ -21,7 +21,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 # What the Wine tools run, and the Debian package that brings each.
 PACKAGE_OF = {WINE: "wine64", WINESERVER: "wine64", "socat": "socat", "gcc": "gcc", "xvfb-run": "xvfb",
-              "xauth": "xauth"}
+              "xauth": "xauth", "/usr/sbin/ser2net": "ser2net"}
 
 
 def require(*programs):

@@ -23,6 +23,7 @@ void Rs232cDevice::construct(const Platform& platformServices)
     std::memset(openPortName, 0, sizeof openPortName);
     std::memset(&appliedSettings, 0, sizeof appliedSettings);
     std::memset(&configuredSettings, 0, sizeof configuredSettings);
+    std::memset(userPortName, 0, sizeof userPortName);
     timer2Count = 4;
     baudFactor = 1;
     computedBaud = 0;
@@ -49,6 +50,7 @@ void Rs232cDevice::storeSettings(const LineSettings& settings, bool alsoApplied)
     ScopedLock device(deviceLock);
     ScopedLock registers(registerLock);
     std::memcpy(&configuredSettings, &settings, sizeof settings);
+    std::memcpy(userPortName, settings.portName, sizeof userPortName);
     if (alsoApplied) std::memcpy(&appliedSettings, &settings, sizeof settings);
 }
 

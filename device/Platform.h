@@ -90,6 +90,13 @@ public:
     virtual bool clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t& inputQueued) = 0;
     virtual bool readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& bytesRead) = 0;
     virtual bool writeByte(PortHandle port, std::uint8_t byte) = 0;
+    // True when opening the name would reach out over the network rather
+    // than to a port of this computer.
+    virtual bool reachesNetwork(const char* name)
+    {
+        (void)name;
+        return false;
+    }
 };
 
 // A message the user must see: no owner window, the default title, OK only.

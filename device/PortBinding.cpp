@@ -27,9 +27,18 @@ int Rs232cDevice::openPort(bool useApplied)
     // file may be too long for the path: neither is ever opened.
     const char* name = appliedSettings.portName;
     const std::size_t nameLength = strnlen(name, kPortNameSize);
-    const bool nameUsable = nameLength <= kMaxPortNameLength;
+    bool nameUsable = nameLength <= kMaxPortNameLength;
 
-    if (portOpen() && std::strncmp(openPortName, name, kPortNameSize) != 0) closePort();
+    // A save block may come from anyone: the network line it names is
+    // reached only when it is the user's own choice of port.
+    if (nameUsable && std::strncmp(name, userPortName, kPortNameSize) != 0) {
+        char bareName[kPortNameSize];
+        std::memcpy(bareName, name, nameLength);
+        bareName[nameLength] = '\0';
+        if (platform.serial->reachesNetwork(bareName)) nameUsable = false;
+    }
+
+    if (portOpen() && (!nameUsable || std::strncmp(openPortName, name, kPortNameSize) != 0)) closePort();
 
     // A port kept open whose settings can no longer be read has gone from
     // under its handle (a USB adapter pulled out, a device removed): that

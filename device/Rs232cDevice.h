@@ -50,6 +50,7 @@ struct Rs232cDevice {
     char openPortName[kPortNameSize];
     LineSettings appliedSettings;     // taken by the last mode byte or restore
     LineSettings configuredSettings;  // from the settings file or the dialog
+    char userPortName[kPortNameSize];  // the port the user chose; a restore may stand in for the rest
     std::int32_t timer2Count;
     std::uint32_t baudFactor;    // 1, 16 or 64
     std::uint32_t computedBaud;  // systemClock / (timer2Count * baudFactor)

@@ -2,6 +2,7 @@
 // boxes, the status panel and the settings file.
 #include <windows.h>
 
+#include "platform/win32/LineSelector.h"
 #include "platform/win32/Win32Platform.h"
 #include "plugin/PluginModule.h"
 #include "plugin/Win32Module.h"
@@ -10,7 +11,8 @@
 
 namespace {
 HINSTANCE instance = nullptr;
-Win32SerialPorts serialPorts;
+Win32SerialPorts comPorts;
+LineSelector serialPorts(comPorts);  // network line names reach the network, others the COM port
 Win32UserAlert userAlert;
 Win32Profile settingsFile;
 }  // namespace

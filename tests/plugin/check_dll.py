@@ -7,7 +7,8 @@ import sys
 
 EXPORTS = {"SetPath", "DeviceEntry", "DeviceConect", "DeviceVer", "FastGUI", "DeviceConfig"}
 # System DLLs the plug-in may use: the C++ runtime must be linked in.
-ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll", "advapi32.dll"}
+ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll", "advapi32.dll",
+                   "ws2_32.dll"}
 MACHINES = {"i386": 0x14C, "amd64": 0x8664}
 
 RT_BITMAP, RT_DIALOG = 2, 5

@@ -135,6 +135,19 @@ void reportCpu()
     for (const std::string& call : commCallTimes()) say("cpu %s", call.c_str());
 }
 
+// The longest single tick and port access since the last "longest clear".
+void reportLongest(bool forget)
+{
+    const HostTimer::Report r = hostTimer().report();
+    if (forget) hostTimer().forgetLongest();
+    const LongestAccess access = guestLongestAccess(forget);
+    say("longest tick_us=%llu ticks_over_1ms=%llu ticks=%llu access_us=%llu accesses_over_1ms=%llu accesses=%llu",
+        static_cast<unsigned long long>(r.longestTickMicroseconds),
+        static_cast<unsigned long long>(r.ticksOverMillisecond), static_cast<unsigned long long>(r.ticksTimed),
+        static_cast<unsigned long long>(access.microseconds), static_cast<unsigned long long>(access.overMillisecond),
+        static_cast<unsigned long long>(access.timed));
+}
+
 // "load PATH after MS": the host restores the machine from a thread of its
 // own while the guest goes on, as a user's click on "load" would.
 struct LaterLoad {
@@ -283,6 +296,8 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
         return dumpPanel();
     } else if (name == "cpu") {
         reportCpu();
+    } else if (name == "longest") {
+        reportLongest(arg(1) == "clear");
     } else if (name == "comm") {
         for (const std::string& call : takeCommCalls()) say("%s", call.c_str());
     } else if (name == "registrations") {

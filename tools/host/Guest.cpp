@@ -16,6 +16,9 @@ constexpr std::uint8_t kTxEmpty = 0x04;
 // Only the command thread plays the guest, so plain counters do.
 std::uint64_t accessCounts = 0;  // performance-counter counts inside the handlers
 std::uint64_t accesses = 0;
+std::uint64_t longestAccessCounts = 0;
+std::uint64_t accessesOverMillisecond = 0;
+std::uint64_t accessesTimed = 0;
 
 class Timed {
 public:
@@ -24,7 +27,13 @@ public:
     {
         LARGE_INTEGER end;
         QueryPerformanceCounter(&end);
-        accessCounts += static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
+        const std::uint64_t counts = static_cast<std::uint64_t>(end.QuadPart - start_.QuadPart);
+        accessCounts += counts;
+        if (counts > longestAccessCounts) longestAccessCounts = counts;
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        if (counts * 1000 > static_cast<std::uint64_t>(frequency.QuadPart)) ++accessesOverMillisecond;
+        ++accessesTimed;
         ++accesses;
     }
 
@@ -55,6 +64,16 @@ std::uint64_t guestMicroseconds()
 }
 
 std::uint64_t guestAccesses() { return accesses; }
+
+LongestAccess guestLongestAccess(bool forget)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const LongestAccess longest{longestAccessCounts * 1000000u / static_cast<std::uint64_t>(frequency.QuadPart),
+                                accessesOverMillisecond, accessesTimed};
+    if (forget) longestAccessCounts = accessesOverMillisecond = accessesTimed = 0;
+    return longest;
+}
 
 Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
 {

@@ -34,3 +34,11 @@ void guestOut(std::uint16_t port, std::uint8_t value);
 // many accesses it made, since the program started.
 std::uint64_t guestMicroseconds();
 std::uint64_t guestAccesses();
+// The longest single port access since the last call that forgot it, how
+// many took over a millisecond, and how many there were.
+struct LongestAccess {
+    std::uint64_t microseconds;
+    std::uint64_t overMillisecond;
+    std::uint64_t timed;
+};
+LongestAccess guestLongestAccess(bool forget);

@@ -118,7 +118,11 @@ void HostTimer::runTick(TickCallback callback)
     callback();
     QueryPerformanceCounter(&after);
     Guard guard(lock_);
-    tickCounts_ += static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
+    const std::uint64_t counts = static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
+    tickCounts_ += counts;
+    if (counts > longestTickCounts_) longestTickCounts_ = counts;
+    if (counts * 1000 > static_cast<std::uint64_t>(frequency_.QuadPart)) ++ticksOverMillisecond_;
+    ++ticksTimed_;
 }
 
 std::uint64_t HostTimer::advance(std::uint64_t units)
@@ -205,8 +209,19 @@ HostTimer::Report HostTimer::report()
     r.stops = stops_;
     r.halts = halts_;
     r.tickMicroseconds = tickCounts_ * 1000000u / static_cast<std::uint64_t>(frequency_.QuadPart);
+    r.longestTickMicroseconds = longestTickCounts_ * 1000000u / static_cast<std::uint64_t>(frequency_.QuadPart);
+    r.ticksOverMillisecond = ticksOverMillisecond_;
+    r.ticksTimed = ticksTimed_;
     r.recentPeriods = periods_;
     return r;
+}
+
+void HostTimer::forgetLongest()
+{
+    Guard guard(lock_);
+    longestTickCounts_ = 0;
+    ticksOverMillisecond_ = 0;
+    ticksTimed_ = 0;
 }
 
 void HostTimer::forgetPeriods()

@@ -40,10 +40,14 @@ public:
         std::uint64_t expiries;
         std::uint32_t sets, starts, stops, halts;
         std::uint64_t tickMicroseconds;  // real time spent inside the plug-in's tick
+        std::uint64_t longestTickMicroseconds;  // the longest single tick since the last forgetLongest
+        std::uint64_t ticksOverMillisecond;     // and how many took over a millisecond
+        std::uint64_t ticksTimed;
         std::vector<std::int32_t> recentPeriods;  // the last periods set, oldest first
     };
     Report report();
     void forgetPeriods();
+    void forgetLongest();
 
 private:
     static DWORD WINAPI realTimeThread(void* self);
@@ -67,6 +71,9 @@ private:
     std::uint64_t expiries_ = 0;
     std::uint32_t sets_ = 0, starts_ = 0, stops_ = 0, halts_ = 0;
     std::uint64_t tickCounts_ = 0;  // performance-counter counts inside the tick
+    std::uint64_t longestTickCounts_ = 0;
+    std::uint64_t ticksOverMillisecond_ = 0;
+    std::uint64_t ticksTimed_ = 0;
     std::vector<std::int32_t> periods_;
 
     LARGE_INTEGER frequency_{};

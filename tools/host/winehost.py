@@ -28,7 +28,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 # What the Wine tools run, and the Debian package that brings each.
 PACKAGE_OF = {WINE: "wine64", WINESERVER: "wine64", "socat": "socat", "gcc": "gcc", "xvfb-run": "xvfb",
-              "xauth": "xauth", WINE32: "wine32:i386"}
+              "xauth": "xauth", WINE32: "wine32:i386", "/usr/sbin/ser2net": "ser2net"}
 
 
 def require(*programs):

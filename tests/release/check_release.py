@@ -61,8 +61,10 @@ def message_texts():
     with open(MESSAGE_TABLE, encoding="utf-8") as f:
         source = f.read()
     texts = {}
-    for name, body in re.findall(r"^const char (k\w+)\[\] =\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", source, re.M):
-        texts[name] = c_literal_bytes(body).decode("cp932")
+    for name, body in re.findall(r"^const char (k\w+)\[\d*\] =\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", source, re.M):
+        text = c_literal_bytes(body).decode("cp932")
+        # A text kept as the part after the port name is shown with one in front.
+        texts[name] = "%s" + text if name.endswith("Suffix") else text
     if len(texts) < 4:
         fault("the message table %s gave only %r" % (MESSAGE_TABLE, sorted(texts)))
     return texts

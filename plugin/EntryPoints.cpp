@@ -5,9 +5,10 @@
 #include "device/Messages.h"
 #include "plugin/Exports.h"
 #include "plugin/PluginModule.h"
+#include "ui/resources/Version.h"
 
 namespace {
-constexpr char kVersionText[] = "RS-232C Interface Ver1.00";
+constexpr char kVersionText[] = RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT;
 static_assert(sizeof kVersionText == 26, "the host reads a 25-character version text");
 
 constexpr std::uint32_t kSaveBlockSize = kSnapshotSize;

@@ -16,7 +16,8 @@ for pair in "i686-w64-mingw32-objdump build/win32/RS232C.dll" "x86_64-w64-mingw3
 done
 
 # Machine, exports, system imports only (KERNEL32, USER32, GDI32, COMCTL32,
-# msvcrt, ADVAPI32, WS2_32 for network lines); in the product also both dialogs and both LED bitmaps.
+# msvcrt, ADVAPI32, WS2_32 for network lines); in the product also both
+# dialogs, both LED bitmaps and the version resource.
 python3 tests/plugin/check_dll.py \
   build/win32/RS232C.dll i386 --resources \
   build/win64/RS232C.dll amd64 --resources

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Checks a built RS232C.dll: machine and kind, the export names, the DLLs it
 imports, and its resources (the two dialog templates and the two LED bitmaps).
-Reads the PE file itself (standard library only). Exit status 1 on any fault."""
+and its version resource (product name, version and description, the version
+the same as in ui/resources/Version.h). Reads the PE file itself (standard
+library only). Exit status 1 on any fault."""
+import os
+import re
 import struct
 import sys
 
@@ -11,7 +15,7 @@ ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "m
                    "ws2_32.dll"}
 MACHINES = {"i386": 0x14C, "amd64": 0x8664}
 
-RT_BITMAP, RT_DIALOG = 2, 5
+RT_BITMAP, RT_DIALOG, RT_VERSION = 2, 5, 16
 WS_VISIBLE, WS_CHILD, WS_POPUP, WS_TABSTOP = 0x10000000, 0x40000000, 0x80000000, 0x00010000
 WS_CAPTION, WS_SYSMENU, WS_BORDER, WS_VSCROLL = 0x00C00000, 0x00080000, 0x00800000, 0x00200000
 DS_MODALFRAME, DS_SETFONT = 0x80, 0x40
@@ -67,6 +71,7 @@ PANEL_CONTROLS = [
     ("Static", -1, "･ﾌﾞﾚｰｸ信号検出未実装", 65, 115, 70, 8, "label"),
 ]
 LED_COLOURS = {118: (128, 0, 0), 119: (255, 0, 0)}
+VERSION_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../ui/resources/Version.h")
 
 faults = []
 
@@ -291,6 +296,76 @@ def check_bitmap(resources, number, colour):
                 return
 
 
+def product_version():
+    """(major, minor, text, product name) as ui/resources/Version.h defines them."""
+    with open(VERSION_HEADER, encoding="utf-8") as f:
+        header = f.read()
+
+    def define(name):
+        return re.search(r"^#define %s (.+)$" % name, header, re.M).group(1).strip()
+
+    return (int(define("RS232C_VERSION_MAJOR")), int(define("RS232C_VERSION_MINOR")),
+            define("RS232C_VERSION_TEXT").strip('"'), define("RS232C_PRODUCT_NAME").strip('"'))
+
+
+def version_nodes(data, at=0):
+    """A VS_VERSIONINFO tree node at `at`: (key, value bytes, children, end)."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    key_end = at + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[at + 6:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    value_size = value_length * 2 if kind == 1 else value_length  # text values count UTF-16 units
+    value = data[value_at:value_at + value_size]
+    children = []
+    child = (value_at + value_size + 3) & ~3
+    while child < end:
+        node = version_nodes(data, child)
+        children.append(node)
+        child = (node[3] + 3) & ~3
+    return key, value, children, end
+
+
+def version_info(data):
+    """The fixed version numbers and the string table of a version resource."""
+    key, fixed, children, _ = version_nodes(data)
+    if key != "VS_VERSION_INFO" or struct.unpack_from("<I", fixed, 0)[0] != 0xFEEF04BD:
+        raise ValueError("version resource without VS_VERSION_INFO")
+    file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIII", fixed, 8)
+    file_type = struct.unpack_from("<I", fixed, 36)[0]
+    strings = {}
+    for child_key, _, tables, _ in children:
+        if child_key == "StringFileInfo":
+            for _, _, entries, _ in tables:
+                for name, value, _, _ in entries:
+                    strings[name] = value.decode("utf-16-le").rstrip("\0")
+    versions = [(file_ms >> 16, file_ms & 0xFFFF, file_ls >> 16, file_ls & 0xFFFF),
+                (product_ms >> 16, product_ms & 0xFFFF, product_ls >> 16, product_ls & 0xFFFF)]
+    return versions, file_type, strings
+
+
+def check_version(path, resources):
+    data = resources.get((RT_VERSION, 1))
+    if data is None:
+        fault("%s: no version resource" % path)
+        return
+    major, minor, text, product = product_version()
+    versions, file_type, strings = version_info(data)
+    if versions != [(major, minor, 0, 0)] * 2:
+        fault("%s: file and product versions %r, expected %d.%d.0.0" % (path, versions, major, minor))
+    if file_type != 2:  # VFT_DLL
+        fault("%s: version resource file type %d, not a DLL" % (path, file_type))
+    expected = {"FileVersion": text, "ProductVersion": text, "ProductName": product,
+                "OriginalFilename": "RS232C.dll"}
+    for name, value in expected.items():
+        if strings.get(name) != value:
+            fault("%s: version %s is %r, expected %r" % (path, name, strings.get(name), value))
+    if not strings.get("FileDescription"):
+        fault("%s: version resource without a file description" % path)
+
+
 def check(path, machine, resources_too):
     with open(path, "rb") as f:
         pe = Pe(f.read())
@@ -313,6 +388,7 @@ def check(path, machine, resources_too):
                      WS_CAPTION | WS_POPUP, PANEL_CONTROLS)
         for number, colour in LED_COLOURS.items():
             check_bitmap(resources, number, colour)
+        check_version(path, resources)
     print("%s: %s DLL, exports %s; imports %s" % (path, machine, ", ".join(sorted(names)), ", ".join(imports)))
 
 

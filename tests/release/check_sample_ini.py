@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""Checks that the release's sample settings file loads as it says.
+
+    check_sample_ini.py SAMPLE_INI BUILD_DIR
+
+Runs the plug-in of BUILD_DIR (the 64-bit build of the same sources, which
+Wine runs at full speed) in the host simulator under Wine, with COM1 on a
+virtual line, once with the sample file exactly as shipped and once for each
+value its comments document: every line of the file is the file's own, with
+only the one value put in. Each run hands the file to the plug-in (SetPath,
+Wine's private-profile functions), has the guest ask for another format
+(38400 bit/s, 7 data bits, even parity, two stop bits) and reads the port
+settings the plug-in wrote, the port it opened and what the configuration
+dialog shows. Exit status 1 on any fault.
+
+The documented values are read from the comment above each key: the tokens
+before its "Any other value" sentence (so "PARITY: NONE, ODD or EVEN." gives
+the three words)."""
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
+from winehost import PORTS_KEY, WINE, HostSim, fields, prefix_on_a_line  # noqa: E402
+
+KEYS = ("PORT", "LOCK", "BAUDRATE", "PARITY", "STOPBITS", "BYTESIZE")
+# What the port's line settings record holds for each value (the Windows codes).
+PARITY_CODES = {"NONE": 0, "ODD": 1, "EVEN": 2}
+STOP_CODES = {"1": 0, "1.5": 1, "2": 2}
+# The guest's own choice, which a locked file overrides: 2457600 Hz / (4 x 16)
+# = 38400 bit/s; mode byte 0xFA: factor 16, 7 data bits, even parity, 2 stop bits.
+GUEST = dict(count=4, mode=0xFA, baud=38400, size=7, parity=2, stop=2)
+DIALOG_LISTS = {"PORT": 1000, "BAUDRATE": 1022, "PARITY": 1024, "STOPBITS": 1026, "BYTESIZE": 1025}
+DIALOG_LOCK = 1023
+
+faults = []
+
+
+def fault(text):
+    faults.append(text)
+    print("FAULT: " + text, file=sys.stderr)
+
+
+def documented(text):
+    """({key: value on its line}, {key: [values its comment documents]})."""
+    values, choices, comment = {}, {}, []
+    for line in text.splitlines():
+        stripped = line.strip()
+        if stripped.startswith(";"):
+            comment.append(stripped.lstrip(";").strip())
+            continue
+        match = re.fullmatch(r"([A-Z]+)=(.*)", stripped)
+        if match and match.group(1) in KEYS:
+            key = match.group(1)
+            values[key] = match.group(2)
+            said = " ".join(comment)
+            said = said.split(key + ":", 1)[-1].split("Any ", 1)[0]
+            pattern = r"\bCOM\d+\b" if key == "PORT" else r"(?<![\w.])(?:\d+(?:\.\d+)?|NONE|ODD|EVEN)(?![\w.]*\w)"
+            choices[key] = list(dict.fromkeys(re.findall(pattern, said)))
+        if not stripped:
+            comment = []
+    return values, choices
+
+
+def with_value(text, key, value):
+    """The file with only `key`'s value changed, on its own line."""
+    changed, count = re.subn(r"(?m)^%s=.*?(\r?)$" % key, lambda m: "%s=%s%s" % (key, value, m.group(1)), text)
+    assert count == 1, key
+    return changed
+
+
+def expected_dcb(values):
+    if values["LOCK"] != "1":
+        return dict(baud=GUEST["baud"], size=GUEST["size"], parity=GUEST["parity"], stop=GUEST["stop"])
+    return dict(baud=int(values["BAUDRATE"]), size=int(values["BYTESIZE"]), parity=PARITY_CODES[values["PARITY"]],
+                stop=STOP_CODES[values["STOPBITS"]])
+
+
+def variants(values, choices):
+    """(what, file values) for the shipped file and runs that together put in
+    every documented value: each run one more rate, with the parities, byte
+    sizes and stop bits in turn; then the other lock value and ports.
+
+    Stop bits are paired with a byte size the port takes them with: 1.5 with
+    5 data bits, 2 with more (other pairs are changed by the line rules)."""
+    runs = [("as shipped", dict(values))]
+    rates = [rate for rate in choices["BAUDRATE"] if rate != values["BAUDRATE"]]
+    for i, rate in enumerate(rates):
+        run = dict(values, BAUDRATE=rate, PARITY=choices["PARITY"][i % len(choices["PARITY"])],
+                   BYTESIZE=choices["BYTESIZE"][i % len(choices["BYTESIZE"])],
+                   STOPBITS=choices["STOPBITS"][i % len(choices["STOPBITS"])])
+        if run["STOPBITS"] == "1.5":
+            run["BYTESIZE"] = "5"
+        elif run["STOPBITS"] == "2" and run["BYTESIZE"] == "5":
+            run["BYTESIZE"] = "8"
+        runs.append(("%s %s %s %s" % (rate, run["PARITY"], run["STOPBITS"], run["BYTESIZE"]), run))
+    for key in ("LOCK", "PORT"):
+        for value in choices[key]:
+            if value != values[key]:
+                runs.append(("%s=%s" % (key, value), dict(values, **{key: value})))
+    for key in ("PARITY", "STOPBITS", "BYTESIZE"):
+        missing = set(choices[key]) - {run[key] for _, run in runs}
+        if missing:
+            fault("no run puts in %s %s" % (key, sorted(missing)))
+    return runs
+
+
+def make_absent(prefix, ports):
+    """Names above COM10 made absent as the prefix makes COM2 to COM10: Wine
+    would otherwise give them to serial ports of the machine itself."""
+    high = [p for p in ports if int(p[3:]) > 10]
+    for port in high:
+        prefix._run(WINE, "reg", "add", PORTS_KEY, "/v", port, "/d", "/nonexistent/" + port.lower(), "/f")
+    prefix.stop_server()
+    for port in high:
+        link = os.path.join(prefix.path, "dosdevices", port.lower())
+        if os.path.lexists(link) and not os.path.isdir(link):
+            os.unlink(link)
+        os.makedirs(link, exist_ok=True)
+
+
+def run_once(prefix, line, build, directory, text, values, dialog):
+    ini = os.path.join(directory, "settings.ini")
+    with open(ini, "w", newline="") as f:
+        f.write(text)
+    sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
+                  line=line, virtual=True, log=os.path.join(directory, "wine.log"))
+    try:
+        if sim.startup[-1] != "ready":
+            fault("the host simulator did not start: %r" % sim.startup)
+            return
+        got = {}
+        if dialog:
+            shown = sim.command("config dump cancel")
+            for entry in (fields(l) for l in shown if l.startswith(("list id=", "check id="))):
+                got[int(entry["id"])] = entry
+        sim.command("comm")
+        sim.command("timer2 %d" % GUEST["count"])
+        lines = sim.command("mode %02X" % GUEST["mode"])
+        calls = sim.command("comm")
+        opens = [fields(c) for c in calls if c.startswith("comm open")]
+        dcbs = [fields(c) for c in calls if c.startswith("comm dcb")]
+        alerts = [bytes.fromhex(fields(l)["text"]) for l in lines if l.startswith("alert")]
+    finally:
+        sim.quit()
+
+    path = "//./" + values["PORT"]
+    if not opens or opens[0].get("path") != path:
+        fault("%s: the plug-in opened %r, not %s" % (values, [o.get("path") for o in opens], path))
+    if values["PORT"] != "COM1":  # only COM1 is on a line: the others must fail with the port's name
+        if opens and opens[0].get("result") != "fail" or len(alerts) != 1:
+            fault("%s: expected one open failure for %s, got %r %r" % (values, values["PORT"], opens, alerts))
+        return
+    want = expected_dcb(values)
+    # The last record written: the mode byte's line settings.
+    dcb = dcbs[-1] if dcbs else {}
+    seen = {k: int(dcb[k]) for k in ("baud", "size", "parity", "stop") if k in dcb}
+    # A pseudo-terminal refuses some formats (Linux keeps it at 8 data bits):
+    # "SetCommState NG" is then the line's answer to the record checked here.
+    alerts = [a for a in alerts if a != b"SetCommState NG"]
+    if seen != want or alerts:
+        fault("%s: the port was set to %r (alerts %r), expected %r" % (values, seen, alerts, want))
+    if dialog:
+        shown = {key: got.get(ident, {}).get("selected") for key, ident in DIALOG_LISTS.items()}
+        shown["LOCK"] = got.get(DIALOG_LOCK, {}).get("checked")
+        if shown != values:
+            fault("%s: the dialog opened on %r" % (values, shown))
+
+
+def main():
+    sample, build = sys.argv[1:3]
+    with open(sample, "rb") as f:
+        text = f.read().decode("ascii")
+    values, choices = documented(text)
+    if set(values) != set(KEYS):
+        fault("the sample sets %r, not the six keys" % sorted(values))
+        return 1
+    for key in KEYS:
+        if key != "PORT" and values[key] not in choices[key]:
+            fault("the sample's %s=%s is not among the values its comment documents, %r"
+                  % (key, values[key], choices[key]))
+    print("the sample sets %s; its comments document %s" % (
+        ", ".join("%s=%s" % kv for kv in values.items()),
+        "; ".join("%s %s" % (k, "/".join(v)) for k, v in choices.items())))
+
+    directory = tempfile.mkdtemp(prefix="rs232c-sample-ini-")
+    line = prefix = None
+    try:
+        line, prefix = prefix_on_a_line(directory)
+        runs = variants(values, choices)
+        make_absent(prefix, {run["PORT"] for _, run in runs})
+        for what, run in runs:
+            file_text = text
+            for key in KEYS:
+                if run[key] != values[key]:
+                    file_text = with_value(file_text, key, run[key])
+            before = len(faults)
+            run_once(prefix, line, build, directory, file_text, run, dialog=(what == "as shipped"))
+            print("%-20s %s" % (what, "ok" if len(faults) == before else "FAULT"))
+        print("%d runs of the sample file, %d faults" % (len(runs), len(faults)))
+    finally:
+        if line:
+            line.stop()
+        if prefix:
+            prefix.stop_server()
+        shutil.rmtree(directory, ignore_errors=True)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -11,6 +11,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import VirtualLine, build_cable  # noqa: E402
+from hostsim_checks import HostSimChecks  # noqa: E402
 from winehost import HostSim, WinePrefix, fields, require, windows_path  # noqa: E402
 
 BUILD = os.environ.get("HOSTSIM_BUILD", os.path.join(ROOT, "build/win64"))
@@ -65,7 +66,7 @@ def read_ini(path):
         return dict(line.strip().split("=", 1) for line in f if "=" in line)
 
 
-class HostTest(unittest.TestCase):
+class HostTest(HostSimChecks, unittest.TestCase):
     """A test with a host simulator of its own, on a virtual line of its own.
 
     Subclasses set INI (the settings file's keys), LINE (False for no line),
@@ -105,40 +106,3 @@ class HostTest(unittest.TestCase):
         self.sim.command(f"timer2 {count}")
         self.sim.command(f"mode {mode:02X}")
         self.sim.command(f"cmd {command:02X}")
-
-    def comm_calls(self):
-        return self.sim.command("comm")
-
-    def dcbs(self, calls):
-        return [fields(call) for call in calls if call.startswith("comm dcb")]
-
-    def alerts(self, lines):
-        return [bytes.fromhex(fields(line)["text"]) for line in lines if line.startswith("alert")]
-
-    def panel(self):
-        lines = self.sim.command("panel")
-        leds = {k: v.split("(")[0] for k, v in fields(next(l for l in lines if l.startswith("leds"))).items()}
-        figures = fields(next(l for l in lines if l.startswith("fields")))
-        return leds, figures
-
-    def refreshed_leds(self, expected, timeout=5):
-        """The LEDs once a 500 ms refresh of the panel has shown `expected` (or the last seen)."""
-        for _ in range(int(timeout / 0.25)):
-            leds, _ = self.panel()
-            if leds == expected:
-                break
-            self.sim.command("wait 250")
-        return leds
-
-    def send_text(self, data):
-        """Guest to far end: returns what the far end read."""
-        result = fields(self.sim.command(f"send hex:{data.hex()}")[0])
-        self.assertEqual(result["end"], "done")
-        return self.line.read(len(data), timeout=5)
-
-    def receive_text(self, data):
-        """Far end to guest: returns what the guest read."""
-        self.line.write(data)
-        self.assertTrue(self.line.delivered(len(data)))
-        lines = self.sim.command(f"recv {len(data)}")
-        return bytes.fromhex(fields(next(l for l in lines if l.startswith("data hex")))["hex"])

@@ -16,6 +16,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import VirtualLine, build_cable  # noqa: E402
+from hostsim_checks import HostSimChecks  # noqa: E402
 from winehost import WINE32, HostSim, HostSimError, WinePrefix, fields, windows_path  # noqa: E402
 
 BUILD = os.environ.get("PRODUCT_BUILD", os.path.join(ROOT, "build/win32"))
@@ -68,7 +69,7 @@ def read_ini(path):
         return dict(line.strip().split("=", 1) for line in f if "=" in line)
 
 
-class ProductHost(unittest.TestCase):
+class ProductHost(HostSimChecks, unittest.TestCase):
     """One 32-bit host process on a virtual line of its own, for the whole class.
 
     Subclasses set INI (the settings file's keys). The runner asks
@@ -76,6 +77,7 @@ class ProductHost(unittest.TestCase):
     from a failure of the product."""
     INI = {"LOCK": "0"}
     LINES = dict(cts=True, dsr=True, dcd=True)
+    WAIT_SECONDS = 10  # an emulated host answers slowly
 
     @classmethod
     def setUpClass(cls):
@@ -131,43 +133,6 @@ class ProductHost(unittest.TestCase):
         return any(marker in text for marker in EMULATOR_CRASH_TEXTS)
 
     # ---- helpers ------------------------------------------------------------
-
-    def comm_calls(self):
-        return self.sim.command("comm")
-
-    def dcbs(self, calls):
-        return [fields(call) for call in calls if call.startswith("comm dcb")]
-
-    def alerts(self, lines):
-        return [bytes.fromhex(fields(line)["text"]) for line in lines if line.startswith("alert")]
-
-    def panel(self):
-        lines = self.sim.command("panel")
-        leds = {k: v.split("(")[0] for k, v in fields(next(l for l in lines if l.startswith("leds"))).items()}
-        figures = fields(next(l for l in lines if l.startswith("fields")))
-        return leds, figures
-
-    def refreshed_leds(self, expected, timeout=10):
-        """The LEDs once a 500 ms refresh of the panel has shown `expected` (or the last seen)."""
-        for _ in range(int(timeout / 0.25)):
-            leds, _ = self.panel()
-            if leds == expected:
-                break
-            self.sim.command("wait 250")
-        return leds
-
-    def send_text(self, data):
-        """Guest to far end: returns what the far end read."""
-        result = fields(self.sim.command(f"send hex:{data.hex()}")[0])
-        self.assertEqual(result["end"], "done")
-        return self.line.read(len(data), timeout=10)
-
-    def receive_text(self, data):
-        """Far end to guest: returns what the guest read."""
-        self.line.write(data)
-        self.assertTrue(self.line.delivered(len(data)))
-        lines = self.sim.command(f"recv {len(data)}")
-        return bytes.fromhex(fields(next(l for l in lines if l.startswith("data hex")))["hex"])
 
     def save(self, name):
         path = self.work.path(name)

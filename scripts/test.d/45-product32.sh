@@ -1,4 +1,4 @@
-# Stage: the product itself: the 32-bit plug-in in the 32-bit host simulator under 32-bit Wine (emulated)
+# Stage: the product itself: the 32-bit plug-in in the 32-bit host simulator under 32-bit Wine (run by the kernel, or emulated where it cannot)
 set -euo pipefail
 scripts/build.sh win32
 tools/virtual-cable/build.sh i386 >/dev/null

@@ -25,6 +25,8 @@ import time
 WINE = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
+# Where Wine reads which Linux device each COM name stands for.
+PORTS_KEY = r"HKLM\Software\Wine\Ports"
 
 # What the Wine tools run, and the Debian package that brings each.
 PACKAGE_OF = {WINE: "wine64", WINESERVER: "wine64", "socat": "socat", "gcc": "gcc", "xvfb-run": "xvfb",

@@ -34,7 +34,7 @@ void normaliseLatches(ChipRegisters& chip)
     chip.intMask &= kEnableMask;
     // Port 0x33 is shared with the rest of the machine: only CI, CS and CD are
     // this interface's to report, the host merges the other bits from elsewhere.
-    chip.portB &= kPortBAllOff;
+    chip.portB &= static_cast<std::uint8_t>(~kPortBOtherBits);
     chip.status = static_cast<std::uint8_t>((chip.status & ~kStatusRxReady) | (chip.rxReady ? kStatusRxReady : 0));
 }
 

@@ -11,7 +11,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
 
 from virtual_line import VirtualLine, build_cable  # noqa: E402
-from hostsim_checks import HostSimChecks  # noqa: E402
+from hostsim_checks import HostSimChecks, periods  # noqa: E402
 from winehost import HostSim, WinePrefix, fields, require, windows_path  # noqa: E402
 
 BUILD = os.environ.get("HOSTSIM_BUILD", os.path.join(ROOT, "build/win64"))

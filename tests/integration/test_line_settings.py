@@ -4,11 +4,7 @@ Linux forces 8 data bits and no parity on a pseudo-terminal, so byte size and
 parity are read from the line-settings record the plug-in hands to
 SetCommState (the simulator records it); rate and stop bits are read from the
 pseudo-terminal itself."""
-from support import HostTest, fields
-
-
-def periods(sim):
-    return [int(p) for p in fields(sim.command("timer")[0])["periods"].split(",") if p]
+from support import HostTest, periods
 
 
 class GuestSettings(HostTest):

@@ -1,9 +1,6 @@
 """Data through the real plug-in and a real pseudo-terminal, byte for byte and at the line's pace."""
-import os
-import random
-import threading
 
-from support import HostTest, fields, windows_path
+from support import HostTest, fields
 
 BLOCK = 64 * 1024
 
@@ -16,25 +13,7 @@ def character_time(rate, bits=9.0):
 class Transfer(HostTest):
     def exchange_block(self, seed):
         """A random 64 KiB block each way at once; both arrive whole and in order."""
-        rng = random.Random(seed)
-        outgoing = bytes(rng.getrandbits(8) for _ in range(BLOCK))
-        incoming = bytes(rng.getrandbits(8) for _ in range(BLOCK))
-        out_file, in_file = self.work.path(f"{seed}.out"), self.work.path(f"{seed}.in")
-        with open(out_file, "wb") as f:
-            f.write(outgoing)
-        far = {}
-        worker = threading.Thread(target=lambda: far.update(data=self.line.exchange(incoming, BLOCK)))
-        worker.start()
-        lines = self.sim.command(f"xfer file:{windows_path(out_file)} {BLOCK} file:{windows_path(in_file)}",
-                                 timeout=300)
-        worker.join()
-        result = fields(lines[0])
-        self.assertEqual(result["end"], "done")
-        self.assertEqual(far["data"], outgoing, "guest to far end")
-        with open(in_file, "rb") as f:
-            self.assertEqual(f.read(), incoming, "far end to guest")
-        os.remove(out_file)
-        os.remove(in_file)
+        self.exchange_random_block(BLOCK, seed, self.work.directory)
 
     def check_pace(self, rate, count=1000):
         """Sending and receiving `count` bytes take `count` character times of the line."""

@@ -5,11 +5,9 @@ through everything a host and a guest do with it.
 
 Each class is one host process; its tests run in name order against it."""
 import os
-import random
 import struct
-import threading
 
-from product_host import ProductHost, fields, read_ini, windows_path
+from product_host import ProductHost, fields, periods, read_ini
 
 TX_READY, RX_READY, TX_EMPTY, DSR = 0x01, 0x02, 0x04, 0x80
 PORT_LIST, LOCK_BOX, RATE_LIST = 1000, 1023, 1022
@@ -32,10 +30,6 @@ SAVED_BLOCK = "product-saved.bin"
 REGISTRATIONS = ["reset", "write 30", "write 32", "read 30", "read 32", "save 315", "load", "poweroff",
                  "hook-constant 33", "hook-constant 35", "hook-constant 37", "hook-read 33", "hook-read 35",
                  "hook-write 35", "hook-write 37", "timer2"]
-
-
-def periods(sim):
-    return [int(p) for p in fields(sim.command("timer")[0])["periods"].split(",") if p]
 
 
 class ProductAtWork(ProductHost):
@@ -153,24 +147,7 @@ class ProductAtWork(ProductHost):
         self.sim.command("out 35 00")
 
     def test_07_kilobytes_each_way_byte_for_byte(self):
-        count = 4096
-        rng = random.Random(32)
-        outgoing = bytes(rng.getrandbits(8) for _ in range(count))
-        incoming = bytes(rng.getrandbits(8) for _ in range(count))
-        out_file, in_file = self.work.path("out.bin"), self.work.path("in.bin")
-        with open(out_file, "wb") as f:
-            f.write(outgoing)
-        far = {}
-        worker = threading.Thread(target=lambda: far.update(data=self.line.exchange(incoming, count)))
-        worker.start()
-        lines = self.sim.command(f"xfer file:{windows_path(out_file)} {count} file:{windows_path(in_file)}",
-                                 timeout=600)
-        worker.join()
-        result = fields(lines[0])
-        self.assertEqual(result["end"], "done")
-        self.assertEqual(far["data"], outgoing, "guest to far end")
-        with open(in_file, "rb") as f:
-            self.assertEqual(f.read(), incoming, "far end to guest")
+        self.exchange_random_block(4096, 32, self.work.directory, timeout=600)
 
     def test_08_panel_shows_the_lines_and_the_rate(self):
         self.line.set_lines(cts=True, ri=True, dcd=True)

@@ -2,7 +2,16 @@
 boxes, the panel, and a few bytes each way over the virtual line. Mixed into
 the test classes of the 64-bit integration run and of the product's own run,
 which set `sim`, `line` and, for slower hosts, `WAIT_SECONDS`."""
-from winehost import fields
+import os
+import random
+import threading
+
+from winehost import fields, windows_path
+
+
+def periods(sim):
+    """The timer periods the plug-in armed since the last "timer clear", in 10 us units."""
+    return [int(p) for p in fields(sim.command("timer")[0])["periods"].split(",") if p]
 
 
 class HostSimChecks:
@@ -44,3 +53,25 @@ class HostSimChecks:
         self.assertTrue(self.line.delivered(len(data)))
         lines = self.sim.command(f"recv {len(data)}")
         return bytes.fromhex(fields(next(l for l in lines if l.startswith("data hex")))["hex"])
+
+    def exchange_random_block(self, count, seed, folder, timeout=300):
+        """`count` random bytes each way at once through the guest's xfer;
+        both must arrive whole and in order."""
+        rng = random.Random(seed)
+        outgoing = bytes(rng.getrandbits(8) for _ in range(count))
+        incoming = bytes(rng.getrandbits(8) for _ in range(count))
+        out_file, in_file = os.path.join(folder, f"{seed}.out"), os.path.join(folder, f"{seed}.in")
+        with open(out_file, "wb") as f:
+            f.write(outgoing)
+        far = {}
+        worker = threading.Thread(target=lambda: far.update(data=self.line.exchange(incoming, count)))
+        worker.start()
+        lines = self.sim.command(f"xfer file:{windows_path(out_file)} {count} file:{windows_path(in_file)}",
+                                 timeout=timeout)
+        worker.join()
+        self.assertEqual(fields(lines[0])["end"], "done")
+        self.assertEqual(far["data"], outgoing, "guest to far end")
+        with open(in_file, "rb") as f:
+            self.assertEqual(f.read(), incoming, "far end to guest")
+        os.remove(out_file)
+        os.remove(in_file)

@@ -97,6 +97,13 @@ public:
     virtual bool writeByte(std::uint8_t byte) = 0;
     // Discards whatever waits to be read or to be sent.
     virtual void discard() = 0;
+
+    // The emulated machine has just been put back to a saved state (the device
+    // calls this at the end of every restore it takes while a line is open).
+    // A line that is itself part of the emulated machine, such as a modem,
+    // goes back to its power-on state, since the save block cannot hold its
+    // own; a real port or a network connection carries on.
+    virtual void restored() {}
 };
 
 // The kinds of line a user can name in the settings, and how each is opened.

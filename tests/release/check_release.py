@@ -3,7 +3,8 @@
 
     check_release.py ZIP TESTED_SHA256 FOLDER
 
-Unpacks ZIP into FOLDER and checks: exactly the files a release holds; that
+Unpacks ZIP into FOLDER and checks: exactly the files a release holds, at the
+zip's top level; that
 SHA256SUMS holds for every one of them; that RS232C.dll is the DLL whose hash
 the 32-bit test stage recorded in TESTED_SHA256; the DLL's exports, imports,
 resources and version resource; that both guides are UTF-8 with a byte order
@@ -85,22 +86,20 @@ def no_texts_outside_the_table():
 
 
 def unpack(zip_path, folder):
+    """The files sit at the zip's top level: Windows' "Extract All" already
+    makes a folder named after the zip, and a folder inside would be doubled."""
     with zipfile.ZipFile(zip_path) as archive:
         names = archive.namelist()
-        tops = {name.split("/", 1)[0] for name in names}
-        if len(tops) != 1:
-            fault("the zip should hold one folder, not %r" % sorted(tops))
         for name in names:
             if name.startswith("/") or ".." in name.split("/"):
                 fault("unsafe path in the zip: %r" % name)
                 return None
+        found = set(names)
+        if found != FILES:
+            fault("the zip's top level holds %r; missing %r, unexpected %r"
+                  % (sorted(found), sorted(FILES - found), sorted(found - FILES)))
         archive.extractall(folder)
-    top = os.path.join(folder, sorted(tops)[0])
-    found = set(os.listdir(top))
-    if found != FILES:
-        fault("the release holds %r; missing %r, unexpected %r" % (sorted(found), sorted(FILES - found),
-                                                                   sorted(found - FILES)))
-    return top
+    return folder
 
 
 def sha256(path):

@@ -2,7 +2,8 @@
 # Writes dist/RS232C-<version>.zip, what a user downloads: the 32-bit product
 # RS232C.dll, the 32-bit host simulator hostsim.exe (a cable and adapter
 # checker), the user's guide in Japanese and English, a sample settings file,
-# the licence and SHA256SUMS over all of them.
+# the licence and SHA256SUMS over all of them, at the zip's top level: Windows'
+# "Extract All" already puts them in a folder named after the zip.
 #
 # The DLL is the win32 build's product as the tests run it (linked stripped
 # and without a time stamp, so that a rebuild of the same sources gives the
@@ -41,8 +42,7 @@ import time
 import zipfile
 
 version = sys.argv[1]
-folder = f"RS232C-{version}"
-target = os.path.join("dist", f"{folder}.zip")
+target = os.path.join("dist", f"RS232C-{version}.zip")
 
 
 def text(path, bom):
@@ -83,12 +83,12 @@ date_time = time.gmtime(stamp)[:6]
 partial = target + ".partial"
 with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
     for name, data in files:
-        entry = zipfile.ZipInfo(f"{folder}/{name}", date_time)
+        entry = zipfile.ZipInfo(name, date_time)
         entry.compress_type = zipfile.ZIP_DEFLATED
         entry.external_attr = 0o644 << 16
         archive.writestr(entry, data)
 os.replace(partial, target)
 print(f"{target}: {os.path.getsize(target)} bytes")
 for name, data in files:
-    print(f"  {folder}/{name}: {len(data)} bytes")
+    print(f"  {name}: {len(data)} bytes")
 EOF

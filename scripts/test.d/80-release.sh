@@ -12,5 +12,5 @@ python3 tests/release/check_release.py "dist/RS232C-$version.zip" build/win32/RS
 # The sample settings file, as unpacked, through the settings code of the
 # same sources' 64-bit build under Wine.
 scripts/build.sh win64
-xvfb-run -a python3 tests/release/check_sample_ini.py "$work/RS232C-$version/RS232C-sample.ini" build/win64 || status=1
+xvfb-run -a python3 tests/release/check_sample_ini.py "$work/RS232C-sample.ini" build/win64 || status=1
 exit $status

@@ -3,18 +3,22 @@
 
     check_release.py ZIP TESTED_SHA256 FOLDER
 
-Unpacks ZIP into FOLDER and checks: exactly the files a release holds; that
-SHA256SUMS holds for every one of them; that RS232C.dll is the DLL whose hash
-the 32-bit test stage recorded in TESTED_SHA256; the DLL's exports, imports,
-resources and version resource; that both guides are UTF-8 with a byte order
-mark and CRLF line ends, name the version the host shows, and name every
-message text the plug-in can show (taken from the code's message table), char
-for char; that the sample settings file is plain ASCII with CRLF line ends.
-Exit status 1 on any fault."""
+Unpacks ZIP into FOLDER and checks: exactly the files a release holds, at the
+zip's top level; that SHA256SUMS holds for every one of them; that RS232C.dll
+is the DLL whose hash the 32-bit test stage recorded in TESTED_SHA256; the
+DLL's exports, imports, resources and version resource; that both guides are
+UTF-8 with a byte order mark and CRLF line ends, name the version the host
+shows, name every message text the plug-in can show (taken from the code's
+message table) char for char, and read in a window 80 columns wide with no
+katakana word broken across lines; that the sample settings file is plain
+ASCII with CRLF line ends; and that both guides and the sample name every
+settings key and every kind of port name the code takes. Exit status 1 on any
+fault."""
 import hashlib
 import os
 import re
 import sys
+import unicodedata
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -22,10 +26,19 @@ sys.path.insert(0, os.path.join(ROOT, "tests/plugin"))
 import check_dll  # noqa: E402
 
 MESSAGE_TABLE = os.path.join(ROOT, "device/Messages.cpp")
+SETTINGS_CODE = os.path.join(ROOT, "ui/Settings.cpp")
+NETWORK_NAMES_CODE = os.path.join(ROOT, "platform/network/LineName.cpp")
 FILES = {"RS232C.dll", "hostsim.exe", "README-ja.txt", "README-en.txt", "RS232C-sample.ini", "LICENSE", "SHA256SUMS"}
 GUIDES = ("README-ja.txt", "README-en.txt")
 BOM = b"\xef\xbb\xbf"
 SIMPLE_ESCAPES = {"n": b"\n", "t": b"\t", "\\": b"\\", '"': b'"', "'": b"'", "0": b"\0"}
+# Notepad's width with wrapping off in a maximised window on a small screen;
+# East Asian wide and ambiguous characters take two columns.
+GUIDE_COLUMNS = 80
+KATAKANA = "[\u30a1-\u30fa\u30fc\uff66-\uff9f]"
+# A line this wide was wrapped by hand: a katakana word broken at its end
+# reads as two words. A shorter one is a heading or a label.
+WRAPPED_LINE_COLUMNS = 50
 
 faults = []
 
@@ -85,22 +98,20 @@ def no_texts_outside_the_table():
 
 
 def unpack(zip_path, folder):
+    """The files sit at the zip's top level: Windows' "Extract All" already
+    makes a folder named after the zip, and a folder inside would be doubled."""
     with zipfile.ZipFile(zip_path) as archive:
         names = archive.namelist()
-        tops = {name.split("/", 1)[0] for name in names}
-        if len(tops) != 1:
-            fault("the zip should hold one folder, not %r" % sorted(tops))
         for name in names:
             if name.startswith("/") or ".." in name.split("/"):
                 fault("unsafe path in the zip: %r" % name)
                 return None
+        found = set(names)
+        if found != FILES:
+            fault("the zip's top level holds %r; missing %r, unexpected %r"
+                  % (sorted(found), sorted(FILES - found), sorted(found - FILES)))
         archive.extractall(folder)
-    top = os.path.join(folder, sorted(tops)[0])
-    found = set(os.listdir(top))
-    if found != FILES:
-        fault("the release holds %r; missing %r, unexpected %r" % (sorted(found), sorted(FILES - found),
-                                                                   sorted(found - FILES)))
-    return top
+    return folder
 
 
 def sha256(path):
@@ -155,11 +166,75 @@ def read_text(path, bom):
         return ""
 
 
+def source_of(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except OSError as error:
+        fault("cannot read %s: %s" % (path, error))
+        return ""
+
+
+def settings_keys():
+    """The keys the settings code reads: the upper-case names in readSettings."""
+    body = re.search(r"^LineSettings readSettings\(.*?^}", source_of(SETTINGS_CODE), re.M | re.S)
+    keys = re.findall(r'"([A-Z]+)"', body.group(0)) if body else []
+    if len(keys) < 6:
+        fault("%s gave the settings keys %r" % (SETTINGS_CODE, keys))
+    return keys
+
+
+def port_forms():
+    """The kinds of PORT value the code takes, each as a pattern and what it
+    stands for: the ends of the dialog's COM port list, and every network
+    line prefix followed by the rest of a name."""
+    listed = re.findall(r'\{"(COM\d+)", \d+\}', source_of(SETTINGS_CODE))
+    table = re.search(r"kPrefixes\[\] = \{(.*?)\n\};", source_of(NETWORK_NAMES_CODE), re.S)
+    prefixes = re.findall(r'\{"([a-z]+:)"', table.group(1)) if table else []
+    if len(listed) < 2 or not prefixes:
+        fault("the port names in %s and %s gave %r and %r" % (SETTINGS_CODE, NETWORK_NAMES_CODE, listed, prefixes))
+        return {}
+    forms = {name: r"\b%s\b" % name for name in (listed[0], listed[-1])}
+    forms.update({prefix + "...": r"\b%s\S" % re.escape(prefix) for prefix in prefixes})
+    return forms
+
+
+def check_names(texts, keys, forms):
+    """Every key and every kind of port name, in each of `texts` ({file: body})."""
+    for name, body in texts.items():
+        for key in keys:
+            if not re.search(r"\b%s\b" % key, body):
+                fault("%s does not name the settings key %s" % (name, key))
+        for form, pattern in forms.items():
+            if not re.search(pattern, body):
+                fault("%s does not show the port name %s" % (name, form))
+    print("%s name the keys %s and the port names %s" % (", ".join(texts), " ".join(keys), " ".join(forms)))
+
+
+def display_width(line):
+    return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in line)
+
+
+def check_layout(guide, body):
+    lines = body.splitlines()
+    for number, line in enumerate(lines, 1):
+        width = display_width(line)
+        if width > GUIDE_COLUMNS:
+            fault("%s line %d is %d columns wide: %r" % (guide, number, width, line))
+        if (number < len(lines) and display_width(line) >= WRAPPED_LINE_COLUMNS
+                and re.search(KATAKANA + "$", line) and re.match(r"\s*" + KATAKANA, lines[number])):
+            fault("%s lines %d-%d break a katakana word: %r / %r"
+                  % (guide, number, number + 1, line.strip()[-8:], lines[number].strip()[:8]))
+
+
 def check_guides(top, texts):
+    """Checks both guides; returns {name: text}."""
     _, _, version, product = check_dll.product_version()
     shown_version = "%s Ver%s" % (product, version)
+    bodies = {}
     for guide in GUIDES:
-        body = read_text(os.path.join(top, guide), bom=True)
+        body = bodies[guide] = read_text(os.path.join(top, guide), bom=True)
+        check_layout(guide, body)
         if shown_version not in body:
             fault("%s does not name the version the host shows, %r" % (guide, shown_version))
         for name, text in texts.items():
@@ -172,12 +247,14 @@ def check_guides(top, texts):
             elif text not in body:
                 fault("%s does not name %s, %r" % (guide, name, text))
     print("both guides name %d message texts: %s" % (len(texts), ", ".join(repr(t) for t in texts.values())))
+    return bodies
 
 
 def check_sample(top):
     body = read_text(os.path.join(top, "RS232C-sample.ini"), bom=False)
     if not body.isascii():
         fault("RS232C-sample.ini is not plain ASCII: the profile functions read it in the system's code page")
+    return body
 
 
 def main():
@@ -191,8 +268,9 @@ def main():
         dll = os.path.join(top, "RS232C.dll")
         check_dll.check(dll, "i386", True)
         faults.extend(check_dll.faults)
-        check_guides(top, texts)
-        check_sample(top)
+        bodies = check_guides(top, texts)
+        bodies["RS232C-sample.ini"] = check_sample(top)
+        check_names(bodies, settings_keys(), port_forms())
     for text in faults:
         print("FAULT: " + text, file=sys.stderr)
     return 1 if faults else 0

@@ -11,7 +11,13 @@ only the one value put in. Each run hands the file to the plug-in (SetPath,
 Wine's private-profile functions), has the guest ask for another format
 (38400 bit/s, 7 data bits, even parity, two stop bits) and reads the port
 settings the plug-in wrote, the port it opened and what the configuration
-dialog shows. Exit status 1 on any fault.
+dialog shows. Each network line the sample gives as an example
+(";PORT=telnet:bbs.example.org:23") is run too, pointed at this computer: its
+host made 127.0.0.1 and its port one that is free here, its kind and listening
+address kept. The run checks that the line is of the kind its prefix names
+(raw bytes, or a Telnet session opened by the plug-in), and that a listening
+line waits on the address the sample says (127.0.0.1 when none is named).
+Exit status 1 on any fault.
 
 The documented values are read from the comment above each key: the tokens
 before its "Any other value" sentence (so "PARITY: NONE, ODD or EVEN." gives
@@ -19,12 +25,14 @@ the three words)."""
 import os
 import re
 import shutil
+import socket
 import sys
 import tempfile
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
-from winehost import PORTS_KEY, WINE, HostSim, fields, prefix_on_a_line  # noqa: E402
+from winehost import PORTS_KEY, WINE, HostSim, HostSimError, fields, prefix_on_a_line  # noqa: E402
 
 KEYS = ("PORT", "LOCK", "BAUDRATE", "PARITY", "STOPBITS", "BYTESIZE")
 # What the port's line settings record holds for each value (the Windows codes).
@@ -35,6 +43,9 @@ STOP_CODES = {"1": 0, "1.5": 1, "2": 2}
 GUEST = dict(count=4, mode=0xFA, baud=38400, size=7, parity=2, stop=2)
 DIALOG_LISTS = {"PORT": 1000, "BAUDRATE": 1022, "PARITY": 1024, "STOPBITS": 1026, "BYTESIZE": 1025}
 DIALOG_LOCK = 1023
+LOOPBACK = "127.0.0.1"
+TELNET_IAC = 0xFF
+NETWORK_EXAMPLE = re.compile(r"(?i)(tcp|telnet|listen):(?:(\[[^\]]*\]|[^:]*):)?(\d+)")
 
 faults = []
 
@@ -45,11 +56,15 @@ def fault(text):
 
 
 def documented(text):
-    """({key: value on its line}, {key: [values its comment documents]})."""
-    values, choices, comment = {}, {}, []
+    """({key: value on its line}, {key: [values its comment documents]},
+    [the PORT values the comments give as examples])."""
+    values, choices, comment, examples = {}, {}, [], []
     for line in text.splitlines():
         stripped = line.strip()
         if stripped.startswith(";"):
+            example = re.fullmatch(r";\s*PORT=(\S+)", stripped)
+            if example:
+                examples.append(example.group(1))
             comment.append(stripped.lstrip(";").strip())
             continue
         match = re.fullmatch(r"([A-Z]+)=(.*)", stripped)
@@ -62,7 +77,7 @@ def documented(text):
             choices[key] = list(dict.fromkeys(re.findall(pattern, said)))
         if not stripped:
             comment = []
-    return values, choices
+    return values, choices, examples
 
 
 def with_value(text, key, value):
@@ -170,11 +185,107 @@ def run_once(prefix, line, build, directory, text, values, dialog):
             fault("%s: the dialog opened on %r" % (values, shown))
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind((LOOPBACK, 0))
+        return s.getsockname()[1]
+
+
+def listening_address(port):
+    """The IPv4 address something listens on at `port`, from /proc (no connection used up)."""
+    with open("/proc/net/tcp") as f:
+        for row in f.readlines()[1:]:
+            local, state = row.split()[1], row.split()[3]
+            address, number = local.split(":")
+            if state == "0A" and int(number, 16) == port:
+                return socket.inet_ntoa(bytes.fromhex(address)[::-1])
+    return None
+
+
+def receive_until(peer, wanted, seconds=10):
+    peer.settimeout(seconds)
+    got = b""
+    deadline = time.monotonic() + seconds
+    while wanted not in got and time.monotonic() < deadline:
+        try:
+            chunk = peer.recv(4096)
+        except socket.timeout:
+            break
+        if not chunk:
+            break
+        got += chunk
+    return got
+
+
+def run_network_example(prefix, line, build, directory, text, example):
+    """The example pointed at this computer; returns a fault text or None."""
+    match = NETWORK_EXAMPLE.fullmatch(example)
+    if not match:
+        return "no check knows the kind of line %r" % example
+    kind, address, _ = match.group(1).lower(), match.group(2), match.group(3)
+    port = free_port()
+    if kind == "listen":
+        here = "listen:%s%d" % (address + ":" if address else "", port)
+    else:
+        here = "%s:%s:%d" % (kind, LOOPBACK, port)
+    server = None
+    if kind != "listen":
+        server = socket.socket()
+        server.bind((LOOPBACK, port))
+        server.listen(1)
+    ini = os.path.join(directory, "settings.ini")
+    with open(ini, "w", newline="") as f:
+        f.write(with_value(text, "PORT", here))
+    sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
+                  line=line, virtual=True, log=os.path.join(directory, "wine.log"))
+    peer = None
+    said = []  # a message box is reported in the output of whatever command is running
+    try:
+        said += sim.command("mode 4E")
+        said += sim.command("cmd 37")
+        if server:
+            server.settimeout(15)
+            peer, _ = server.accept()
+        else:
+            bound = listening_address(port)
+            want = address or LOOPBACK
+            if bound != want:
+                return "%s waits on %s, not on %s" % (here, bound, want)
+            peer = socket.create_connection((LOOPBACK, port), timeout=5)
+        for _ in range(100):  # the line notices its peer in real time, between ticks
+            said += sim.command("lines")
+            if fields(said[-1]).get("CS") == "on":
+                break
+            said += sim.command("ticks 100")
+            time.sleep(0.05)
+        said += sim.command("send text:sample", check=False)
+        got = receive_until(peer, b"sample")
+        said += sim.command("idle 200")
+    except (OSError, HostSimError) as error:
+        return "%s: %s" % (here, error)
+    finally:
+        for closing in (peer, server):
+            if closing:
+                closing.close()
+        sim.quit()
+    alerts = [l for l in said if l.startswith("alert")]
+    if alerts:
+        return "%s showed %r" % (here, alerts)
+    # A Telnet line opens its session with the plug-in's own negotiation; the
+    # others carry the guest's bytes and nothing else.
+    if kind == "telnet":
+        if not got.startswith(bytes([TELNET_IAC])) or b"sample" not in got:
+            return "%s: the peer got %r, not a Telnet negotiation and then the guest's bytes" % (here, got)
+    elif got != b"sample":
+        return "%s: the peer got %r, not the guest's bytes alone" % (here, got)
+    return None
+
+
 def main():
     sample, build = sys.argv[1:3]
     with open(sample, "rb") as f:
         text = f.read().decode("ascii")
-    values, choices = documented(text)
+    values, choices, examples = documented(text)
     if set(values) != set(KEYS):
         fault("the sample sets %r, not the six keys" % sorted(values))
         return 1
@@ -200,7 +311,12 @@ def main():
             before = len(faults)
             run_once(prefix, line, build, directory, file_text, run, dialog=(what == "as shipped"))
             print("%-20s %s" % (what, "ok" if len(faults) == before else "FAULT"))
-        print("%d runs of the sample file, %d faults" % (len(runs), len(faults)))
+        for example in examples:
+            problem = run_network_example(prefix, line, build, directory, text, example)
+            if problem:
+                fault(problem)
+            print("%-20s %s" % (example, "FAULT" if problem else "ok"))
+        print("%d runs of the sample file, %d faults" % (len(runs) + len(examples), len(faults)))
     finally:
         if line:
             line.stop()

@@ -24,7 +24,11 @@ struct FakeWire {
     int receiveCalls = 0;
 
     void answer() { connecting = TransportState::Open; }
-    void refuse() { connecting = TransportState::Closed, failure = ConnectFailure::Refused; }
+    void refuse()
+    {
+        connecting = TransportState::Closed;
+        failure = ConnectFailure::Refused;
+    }
     template <typename Bytes>
     void peerSends(const Bytes& bytes)
     {

@@ -61,8 +61,8 @@ public:
     void discard() override;
 
 protected:
-    // What a protocol on the stream does; a raw line passes bytes through.
-    // What a protocol sends as soon as a peer is there.
+    // A protocol on the stream overrides these; a raw line passes bytes through.
+    // What the protocol sends as soon as a peer is there.
     virtual void greet(std::vector<std::uint8_t>& out);
     // Received bytes to data (never more than `length` of them), answers to `out`.
     virtual std::size_t decode(const std::uint8_t* in, std::size_t length, std::uint8_t* data,

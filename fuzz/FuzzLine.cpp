@@ -1,4 +1,4 @@
-#include "fuzz/FuzzPort.h"
+#include "fuzz/FuzzLine.h"
 
 #include <cstring>
 
@@ -7,143 +7,122 @@
 #include "fuzz/FuzzCheck.h"
 
 namespace {
-bool holdsDeviceOrRegisterLock()
+void calledUnderTheDeviceLock()
 {
-    return lock_order::heldDepth(LockRank::Device) > 0 || lock_order::heldDepth(LockRank::Register) > 0;
+    FUZZ_CHECK(lock_order::heldDepth(LockRank::Device) > 0, "line call without the device lock");
 }
+
+class FuzzLine final : public Line {
+public:
+    FuzzLine(FuzzLines& lines, std::uint32_t features) : lines_(lines), features_(features) {}
+    ~FuzzLine() override
+    {
+        calledUnderTheDeviceLock();
+        FUZZ_CHECK(lock_order::heldDepth(LockRank::Register) > 0, "line closed without the register lock");
+        lines_.lineOpen = false;
+    }
+
+    std::uint32_t features() const override { return features_; }
+    LineState state() override { return use(), lines_.state; }
+    void prepare() override { use(); }
+
+    bool setFormat(const LineFormat& format) override
+    {
+        use(kLineHasFormat);
+        // What a UART cannot do is refused, as a driver refuses it.
+        const bool valid = format.rate != 0 && format.dataBits >= 5 && format.dataBits <= 8 &&
+                           static_cast<unsigned>(format.parity) <= 4 && static_cast<unsigned>(format.stopBits) <= 2;
+        if (lines_.fails(FuzzLines::kSetFormat) || !valid) return false;
+        lines_.format = format;
+        return true;
+    }
+    bool setRate(std::uint32_t rate) override
+    {
+        use(kLineHasFormat);
+        if (lines_.fails(FuzzLines::kSetRate) || rate == 0) return false;
+        lines_.format.rate = rate;
+        return true;
+    }
+    bool readFormat(LineFormat& format) override
+    {
+        use(kLineHasFormat);
+        if (lines_.fails(FuzzLines::kReadFormat)) return false;
+        format = lines_.format;
+        return true;
+    }
+
+    bool setControl(Control control, bool) override
+    {
+        use(control == Control::Break ? kLineHasBreak : kLineHasControls);
+        return !lines_.fails(FuzzLines::kSetControl);
+    }
+    bool readInputs(ModemInputs& inputs) override
+    {
+        use();
+        if (lines_.fails(FuzzLines::kReadInputs)) return false;
+        inputs = lines_.inputs;
+        return true;
+    }
+    bool pollErrors(std::uint8_t& errors, std::uint32_t& waiting) override
+    {
+        use();
+        if (lines_.fails(FuzzLines::kPollErrors)) return false;
+        errors = lines_.lineErrors;
+        lines_.lineErrors = 0;
+        waiting = static_cast<std::uint32_t>(lines_.input.size()) + lines_.phantomWaiting;
+        return true;
+    }
+
+    bool readByte(std::uint8_t& byte) override
+    {
+        use();
+        if (lines_.fails(FuzzLines::kRead) || lines_.input.empty()) return false;
+        byte = lines_.lastDelivered = lines_.input.front();
+        lines_.input.pop_front();
+        ++lines_.readsDelivered;
+        return true;
+    }
+    bool writeByte(std::uint8_t byte) override
+    {
+        use();
+        lines_.written.push_back(byte);  // what the device tried to send counts, taken or not
+        return !lines_.fails(FuzzLines::kWrite);
+    }
+    void discard() override
+    {
+        use();
+        lines_.input.clear();
+    }
+    void restored() override { use(); }
+
+private:
+    void use(std::uint32_t feature = 0) const
+    {
+        calledUnderTheDeviceLock();
+        FUZZ_CHECK((features_ & feature) == feature, "a line asked for a feature it lacks");
+    }
+
+    FuzzLines& lines_;
+    const std::uint32_t features_;
+};
 }  // namespace
 
-FuzzPort::FuzzPort()
+bool FuzzLines::outside(const char* name) { return std::strcmp(name, "COM10") == 0; }
+
+std::unique_ptr<Line> FuzzLines::open(const char* name)
 {
-    // What a port reports before anyone configured it: 9600 8N1, binary mode.
-    state.DCBlength = 28;
-    state.BaudRate = 9600;
-    state.flags = 0x0001;
-    state.ByteSize = 8;
+    calledUnderTheDeviceLock();
+    FUZZ_CHECK(!lineOpen, "a second line opened while one is open");
+    FUZZ_CHECK(strnlen(name, kMaxPortNameLength + 1) <= kMaxPortNameLength, "line name longer than its buffer allows");
+    if (fails(kOpen)) return nullptr;
+    lineOpen = true;
+    ++opens;
+    state = LineState::Open;
+    return std::make_unique<FuzzLine>(*this, features);
 }
 
-void FuzzPort::checkInUse(PortHandle port) const
+bool FuzzLines::reachesOutside(const char* name)
 {
-    FUZZ_CHECK(openHandle != kNoPort && port == openHandle, "port call on a handle that is not open");
-    FUZZ_CHECK(holdsDeviceOrRegisterLock(), "port call without the device or register lock");
-}
-
-// A handle that has not yet answered for its line settings may be a file or a
-// pipe: the device may only ask for them, or close it.
-void FuzzPort::checkIsSerialPort() const
-{
-    FUZZ_CHECK(settingsRead, "port call on a handle that never gave its line settings");
-}
-
-PortHandle FuzzPort::open(const char* path)
-{
-    FUZZ_CHECK(holdsDeviceOrRegisterLock(), "port opened without the device's locks");
-    FUZZ_CHECK(openHandle == kNoPort, "a second port opened while one is open");
-    FUZZ_CHECK(std::strncmp(path, "//./", 4) == 0, "device path does not start with //./");
-    FUZZ_CHECK(std::strlen(path) <= 4 + kMaxPortNameLength, "device path longer than its buffer allows");
-    if (fails(kOpen)) return kNoPort;
-    openHandle = nextHandle_++;
-    settingsRead = false;
-    return openHandle;
-}
-
-bool FuzzPort::close(PortHandle port)
-{
-    checkInUse(port);
-    FUZZ_CHECK(lock_order::heldDepth(LockRank::Register) > 0, "port closed without the register lock");
-    // A failed CloseHandle still leaves the handle unusable.
-    openHandle = kNoPort;
-    return !fails(kClose);
-}
-
-bool FuzzPort::getState(PortHandle port, CommState& out)
-{
-    checkInUse(port);
-    if (fails(kGetState)) return false;
-    settingsRead = true;
-    out = state;
-    return true;
-}
-
-bool FuzzPort::setState(PortHandle port, const CommState& in)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    // The driver refuses what a UART cannot do.
-    const bool valid = in.BaudRate != 0 && in.ByteSize >= 5 && in.ByteSize <= 8 && in.Parity <= 4 && in.StopBits <= 2;
-    if (fails(kSetState) || !valid) return false;
-    state = in;
-    return true;
-}
-
-bool FuzzPort::setTimeouts(PortHandle port, const CommTimeouts&)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    return !fails(kSetTimeouts);
-}
-
-bool FuzzPort::setEventMask(PortHandle port, std::uint32_t)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    return !fails(kSetEventMask);
-}
-
-bool FuzzPort::purge(PortHandle port, std::uint32_t flags)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    if (fails(kPurge)) return false;
-    if (flags & 0x08) input.clear();  // PURGE_RXCLEAR
-    return true;
-}
-
-bool FuzzPort::escape(PortHandle port, EscapeCode)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    return !fails(kEscape);
-}
-
-bool FuzzPort::getModemStatus(PortHandle port, std::uint32_t& lines)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    if (fails(kModemStatus)) return false;
-    lines = modemLines;
-    return true;
-}
-
-bool FuzzPort::clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t& inputQueued)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    if (fails(kClearErrors)) return false;
-    errors = lineErrors;
-    lineErrors = 0;
-    inputQueued = static_cast<std::uint32_t>(input.size()) + phantomQueued;
-    return true;
-}
-
-bool FuzzPort::readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& bytesRead)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    bytesRead = 0;
-    if (fails(kRead)) return false;
-    if (input.empty()) return true;
-    byte = lastDelivered = input.front();
-    input.pop_front();
-    bytesRead = 1;
-    ++readsDelivered;
-    return true;
-}
-
-bool FuzzPort::writeByte(PortHandle port, std::uint8_t byte)
-{
-    checkInUse(port);
-    checkIsSerialPort();
-    written.push_back(byte);  // what the device tried to send counts, failed or not
-    return !fails(kWrite);
+    calledUnderTheDeviceLock();
+    return outside(name);
 }

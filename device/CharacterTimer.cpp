@@ -1,7 +1,6 @@
 #include "device/CharacterTimer.h"
 
 namespace {
-constexpr double kTimerUnitsPerSecond = 100000.0;  // periods are in 10 us units
 constexpr double kBitsWithoutFormat = 8.0;
 }  // namespace
 
@@ -26,18 +25,4 @@ double CharacterTimer::bitsPerCharacter(Line* line, bool lineHasFormat)
         formatKnown_ = true;
     }
     return knownBits_;
-}
-
-std::int32_t CharacterTimer::nextPeriod(std::uint32_t rate, double bits)
-{
-    if (rate != lastRate_) {
-        lastRate_ = rate;
-        rateResidual_ = 0.0;
-    }
-    const double t = bits * kTimerUnitsPerSecond / rate + rateResidual_;
-    std::int32_t period = static_cast<std::int32_t>(t);
-    rateResidual_ = t - period;
-    // A zero period would make the host's timer fire without pause; only a
-    // line reporting a nonsensical format could ask for one.
-    return period < 1 ? 1 : period;
 }

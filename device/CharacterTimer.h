@@ -29,6 +29,7 @@ public:
     std::int32_t nextPeriod(std::uint32_t rate, double bits);
 
 private:
+    static constexpr double kTimerUnitsPerSecond = 100000.0;  // periods are in 10 us units
     // The actual rate the last period was computed for.
     std::uint32_t lastRate_ = 0;
     // The fraction of a timer unit carried into the next period.
@@ -38,3 +39,18 @@ private:
     bool formatWasAsked_ = false;
     double askedBits_ = 8.0;
 };
+
+// Computed on every tick: kept inline.
+inline std::int32_t CharacterTimer::nextPeriod(std::uint32_t rate, double bits)
+{
+    if (rate != lastRate_) {
+        lastRate_ = rate;
+        rateResidual_ = 0.0;
+    }
+    const double t = bits * kTimerUnitsPerSecond / rate + rateResidual_;
+    std::int32_t period = static_cast<std::int32_t>(t);
+    rateResidual_ = t - period;
+    // A zero period would make the host's timer fire without pause; only a
+    // line reporting a nonsensical format could ask for one.
+    return period < 1 ? 1 : period;
+}

@@ -4,12 +4,12 @@
 #include <string>
 
 // The line's parity and stop-bit values are the DCB's own, so they pass as they are.
-static_assert(static_cast<int>(Parity::None) == kNoParity && static_cast<int>(Parity::Odd) == kOddParity &&
-                  static_cast<int>(Parity::Even) == kEvenParity && static_cast<int>(Parity::Mark) == kMarkParity &&
-                  static_cast<int>(Parity::Space) == kSpaceParity,
+static_assert(static_cast<int>(Parity::None) == kDcbNoParity && static_cast<int>(Parity::Odd) == kDcbOddParity &&
+                  static_cast<int>(Parity::Even) == kDcbEvenParity && static_cast<int>(Parity::Mark) == kDcbMarkParity &&
+                  static_cast<int>(Parity::Space) == kDcbSpaceParity,
               "parity codes");
-static_assert(static_cast<int>(StopBits::One) == kOneStopBit && static_cast<int>(StopBits::OneAndHalf) == kOne5StopBits &&
-                  static_cast<int>(StopBits::Two) == kTwoStopBits,
+static_assert(static_cast<int>(StopBits::One) == kDcbOneStopBit && static_cast<int>(StopBits::OneAndHalf) == kDcbOne5StopBits &&
+                  static_cast<int>(StopBits::Two) == kDcbTwoStopBits,
               "stop bits");
 
 namespace {

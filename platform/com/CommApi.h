@@ -41,8 +41,8 @@ struct CommTimeouts {
 
 // The API's values under names of our own, so that they never collide with
 // the <windows.h> macros (the Win32 pass-through checks that they agree).
-enum ParityCode : std::uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2, kMarkParity = 3, kSpaceParity = 4 };
-enum StopBitsCode : std::uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+enum DcbParity : std::uint8_t { kDcbNoParity = 0, kDcbOddParity = 1, kDcbEvenParity = 2, kDcbMarkParity = 3, kDcbSpaceParity = 4 };
+enum DcbStopBits : std::uint8_t { kDcbOneStopBit = 0, kDcbOne5StopBits = 1, kDcbTwoStopBits = 2 };
 
 enum class EscapeCode : std::uint32_t {
     SetRts = 3,

@@ -18,10 +18,10 @@ static_assert(offsetof(CommState, XonChar) == offsetof(DCB, XonChar), "DCB layou
 static_assert(offsetof(CommState, EvtChar) == offsetof(DCB, EvtChar), "DCB layout");
 static_assert(offsetof(CommState, wReserved1) == offsetof(DCB, wReserved1), "DCB layout");
 static_assert(sizeof(CommTimeouts) == sizeof(COMMTIMEOUTS), "COMMTIMEOUTS layout");
-static_assert(kNoParity == NOPARITY && kOddParity == ODDPARITY && kEvenParity == EVENPARITY &&
-                  kMarkParity == MARKPARITY && kSpaceParity == SPACEPARITY,
+static_assert(kDcbNoParity == NOPARITY && kDcbOddParity == ODDPARITY && kDcbEvenParity == EVENPARITY &&
+                  kDcbMarkParity == MARKPARITY && kDcbSpaceParity == SPACEPARITY,
               "parity codes");
-static_assert(kOneStopBit == ONESTOPBIT && kOne5StopBits == ONE5STOPBITS && kTwoStopBits == TWOSTOPBITS, "stop bits");
+static_assert(kDcbOneStopBit == ONESTOPBIT && kDcbOne5StopBits == ONE5STOPBITS && kDcbTwoStopBits == TWOSTOPBITS, "stop bits");
 static_assert(static_cast<DWORD>(EscapeCode::SetRts) == SETRTS && static_cast<DWORD>(EscapeCode::ClrRts) == CLRRTS &&
                   static_cast<DWORD>(EscapeCode::SetDtr) == SETDTR && static_cast<DWORD>(EscapeCode::ClrDtr) == CLRDTR &&
                   static_cast<DWORD>(EscapeCode::SetBreak) == SETBREAK &&

@@ -38,8 +38,8 @@ CommState oddSettings()
     state.XonLim = 1234;
     state.XoffLim = 321;
     state.ByteSize = 6;
-    state.Parity = kOddParity;
-    state.StopBits = kTwoStopBits;
+    state.Parity = kDcbOddParity;
+    state.StopBits = kDcbTwoStopBits;
     state.XonChar = 0x11;
     state.XoffChar = 0x13;
     state.ErrorChar = '?';
@@ -199,11 +199,11 @@ TEST_F(ComPort, FormatIsWrittenIntoTheRecordAsRead)
         std::uint8_t parity, stopBits;
         std::uint32_t lowFlags;
     } cases[] = {
-        {{9600, 8, Parity::None, StopBits::One, false}, kNoParity, kOneStopBit, 0x20A1},
-        {{115200, 7, Parity::Even, StopBits::Two, true}, kEvenParity, kTwoStopBits, 0x20A3},
-        {{300, 5, Parity::Odd, StopBits::OneAndHalf, true}, kOddParity, kOne5StopBits, 0x20A3},
-        {{38400, 8, Parity::Even, StopBits::One, false}, kEvenParity, kOneStopBit, 0x20A1},  // locked, parity unchecked
-        {{1200, 6, Parity::Space, StopBits::One, false}, kSpaceParity, kOneStopBit, 0x20A1},
+        {{9600, 8, Parity::None, StopBits::One, false}, kDcbNoParity, kDcbOneStopBit, 0x20A1},
+        {{115200, 7, Parity::Even, StopBits::Two, true}, kDcbEvenParity, kDcbTwoStopBits, 0x20A3},
+        {{300, 5, Parity::Odd, StopBits::OneAndHalf, true}, kDcbOddParity, kDcbOne5StopBits, 0x20A3},
+        {{38400, 8, Parity::Even, StopBits::One, false}, kDcbEvenParity, kDcbOneStopBit, 0x20A1},  // locked, parity unchecked
+        {{1200, 6, Parity::Space, StopBits::One, false}, kDcbSpaceParity, kDcbOneStopBit, 0x20A1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format.rate);

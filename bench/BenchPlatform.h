@@ -1,33 +1,28 @@
 // The cheapest platform the device can run on, for measuring the device's own
-// cost: a port that always succeeds (CTS and DSR on, a byte always waiting
+// cost: a line that always succeeds (CTS and DSR on, a byte always waiting
 // when asked to receive) and counts the calls made of it, and a host timer
 // that only adds up the periods it is given.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "device/Host.h"
+#include "device/Line.h"
 #include "device/Platform.h"
 #include "device/Rs232cDevice.h"
 
-class BenchPort final : public SerialPorts {
+// The catalog and the one line it opens; the counts outlive the line.
+class BenchLines final : public LineCatalog {
 public:
-    enum Op { kOpen, kClose, kGetState, kSetState, kSetTimeouts, kSetEventMask, kPurge, kEscape,
-              kModemStatus, kClearErrors, kRead, kWrite, kOpCount };
+    enum Op { kOpen, kState, kPrepare, kSetFormat, kSetRate, kReadFormat, kSetControl, kReadInputs, kPollErrors,
+              kRead, kWrite, kDiscard, kOpCount };
 
-    BenchPort()
-    {
-        state.DCBlength = 28;
-        state.BaudRate = 9600;
-        state.flags = 0x0001;
-        state.ByteSize = 8;
-    }
-
-    bool opens = true;       // false: every open fails, the device runs without a port
+    bool opens = true;       // false: every open fails, the device runs without a line
     bool receiving = false;  // true: a byte is always waiting on the line
     std::array<std::uint64_t, kOpCount> calls{};
-    CommState state{};
+    LineFormat format{9600, 8, Parity::None, StopBits::One, false};
 
     std::uint64_t totalCalls() const
     {
@@ -35,53 +30,63 @@ public:
         for (std::uint64_t count : calls) total += count;
         return total;
     }
+    bool counted(Op op) { return ++calls[op], true; }
 
-    PortHandle open(const char*) override
+    std::unique_ptr<Line> open(const char*) override;
+    bool reachesOutside(const char*) override { return false; }
+};
+
+class BenchLine final : public Line {
+public:
+    explicit BenchLine(BenchLines& lines) : lines_(lines) {}
+    std::uint32_t features() const override { return kLineHasFormat | kLineHasControls | kLineHasBreak; }
+    LineState state() override { return lines_.counted(BenchLines::kState), LineState::Open; }
+    void prepare() override { lines_.counted(BenchLines::kPrepare); }
+    bool setFormat(const LineFormat& format) override
     {
-        counted(kOpen);
-        return opens ? PortHandle{1} : kNoPort;
+        lines_.format = format;
+        return lines_.counted(BenchLines::kSetFormat);
     }
-    bool close(PortHandle) override { return counted(kClose); }
-    bool getState(PortHandle, CommState& out) override
+    bool setRate(std::uint32_t rate) override
     {
-        out = state;
-        return counted(kGetState);
+        lines_.format.rate = rate;
+        return lines_.counted(BenchLines::kSetRate);
     }
-    bool setState(PortHandle, const CommState& in) override
+    bool readFormat(LineFormat& format) override
     {
-        state = in;
-        return counted(kSetState);
+        format = lines_.format;
+        return lines_.counted(BenchLines::kReadFormat);
     }
-    bool setTimeouts(PortHandle, const CommTimeouts&) override { return counted(kSetTimeouts); }
-    bool setEventMask(PortHandle, std::uint32_t) override { return counted(kSetEventMask); }
-    bool purge(PortHandle, std::uint32_t) override { return counted(kPurge); }
-    bool escape(PortHandle, EscapeCode) override { return counted(kEscape); }
-    bool getModemStatus(PortHandle, std::uint32_t& lines) override
+    bool setControl(Control, bool) override { return lines_.counted(BenchLines::kSetControl); }
+    bool readInputs(ModemInputs& inputs) override
     {
-        lines = kModemCtsOn | kModemDsrOn;
-        return counted(kModemStatus);
+        inputs = ModemInputs{true, true, false, false};
+        return lines_.counted(BenchLines::kReadInputs);
     }
-    bool clearErrors(PortHandle, std::uint32_t& errors, std::uint32_t& queued) override
+    bool pollErrors(std::uint8_t& errors, std::uint32_t& waiting) override
     {
         errors = 0;
-        queued = receiving ? 1 : 0;
-        return counted(kClearErrors);
+        waiting = lines_.receiving ? 1 : 0;
+        return lines_.counted(BenchLines::kPollErrors);
     }
-    bool readByte(PortHandle, std::uint8_t& byte, std::uint32_t& got) override
+    bool readByte(std::uint8_t& byte) override
     {
         byte = 0x55;
-        got = receiving ? 1 : 0;
-        return counted(kRead);
+        lines_.counted(BenchLines::kRead);
+        return lines_.receiving;
     }
-    bool writeByte(PortHandle, std::uint8_t) override { return counted(kWrite); }
+    bool writeByte(std::uint8_t) override { return lines_.counted(BenchLines::kWrite); }
+    void discard() override { lines_.counted(BenchLines::kDiscard); }
 
 private:
-    bool counted(Op op)
-    {
-        ++calls[op];
-        return true;
-    }
+    BenchLines& lines_;
 };
+
+inline std::unique_ptr<Line> BenchLines::open(const char*)
+{
+    counted(kOpen);
+    return opens ? std::make_unique<BenchLine>(*this) : nullptr;
+}
 
 // The host timer: counts calls and adds up the periods set. One for the
 // whole program, as the host has one.
@@ -112,16 +117,17 @@ inline std::uint64_t BenchTimer::calls = 0;
 inline std::uint64_t BenchTimer::periods = 0;
 inline std::uint64_t BenchTimer::periodSum = 0;
 
-// A device wired to the port and timer above, with the settings given, its
-// line programmed by mode byte `mode` and command 0x37 (transmitter and
-// receiver on, DTR and RTS).
-inline void startDevice(Rs232cDevice& device, BenchPort& port, const LineSettings& settings, std::uint8_t mode)
+// A device wired to the line and timer above, with the settings given, its
+// line programmed by mode byte `mode` and command `command` (0x37:
+// transmitter and receiver on, DTR and RTS).
+inline void startDevice(Rs232cDevice& device, BenchLines& lines, const LineSettings& settings, std::uint8_t mode,
+                        std::uint8_t command = 0x37)
 {
-    device.construct(Platform{&port, nullptr, nullptr});
-    device.host = HostLinks{&BenchTimer::instance(), nullptr};
-    device.systemClock = 2457600;
-    device.timer2Count = 16;
+    device.construct(Platform{&lines, nullptr, nullptr});
+    device.lendHost(HostLinks{&BenchTimer::instance(), nullptr});
+    device.setSystemClock(2457600);
+    device.timer2Changed(16);
     device.storeSettings(settings, true);
     device.writeModeCommand(mode);
-    device.writeModeCommand(0x37);
+    device.writeModeCommand(command);
 }

@@ -18,12 +18,12 @@ namespace {
 // timer counts them (data, parity, stop; no start bit), in halves.
 struct Format {
     const char* name;
-    bool portOpens;
+    bool lineOpens;
     int parity, stopBits, byteSize;
     std::int64_t halfBits;
 };
 const Format kFormats[] = {
-    {"no port", false, 0, 0, 8, 16},
+    {"no line", false, 0, 0, 8, 16},
     {"8N1", true, 0, 0, 8, 18},
     {"7E2", true, 2, 2, 7, 20},
     {"5N1.5", true, 0, 1, 5, 13},
@@ -45,11 +45,11 @@ Outcome run(const Format& format, std::uint32_t rate, std::uint64_t ticks)
     settings.byteSize = format.byteSize;
     std::strcpy(settings.portName, "COM1");
 
-    BenchPort port;
-    port.opens = format.portOpens;
+    BenchLines lines;
+    lines.opens = format.lineOpens;
     Rs232cDevice device;
     BenchTimer::clear();
-    startDevice(device, port, settings, 0x4E);  // the mode byte sets the first period
+    startDevice(device, lines, settings, 0x4E);  // the mode byte sets the first period
     for (std::uint64_t tick = 1; tick < ticks; ++tick) device.tick();
     device.destroy();
     return Outcome{BenchTimer::periods, BenchTimer::periodSum};

@@ -9,13 +9,13 @@ namespace {
 thread_local int scopeDepth = 0;
 thread_local std::vector<std::string>* pendingAlerts = nullptr;
 
-void showNow(Rs232cDevice& device, const char* text)
+void showNow(UserAlert* alert, const char* text)
 {
-    if (device.platform.alert) device.platform.alert->show(text);
+    if (alert) alert->show(text);
 }
 }  // namespace
 
-AlertScope::AlertScope(Rs232cDevice& device) : device_(device) { ++scopeDepth; }
+AlertScope::AlertScope(UserAlert* alert) : alert_(alert) { ++scopeDepth; }
 
 AlertScope::~AlertScope()
 {
@@ -24,14 +24,14 @@ AlertScope::~AlertScope()
     // inside it may raise alerts of its own.
     std::vector<std::string>* alerts = pendingAlerts;
     pendingAlerts = nullptr;
-    for (const std::string& text : *alerts) showNow(device_, text.c_str());
+    for (const std::string& text : *alerts) showNow(alert_, text.c_str());
     delete alerts;
 }
 
-void Rs232cDevice::queueAlert(const char* text)
+void queueAlert(UserAlert* alert, const char* text)
 {
     if (scopeDepth == 0) {
-        showNow(*this, text);
+        showNow(alert, text);
         return;
     }
     if (!pendingAlerts) pendingAlerts = new std::vector<std::string>();

@@ -1,4 +1,5 @@
-// Construction, settings, machine reset and power-off, and the panel figures.
+// Construction, settings, what the host and the panel hand over, machine
+// reset and power-off, and the panel figures.
 #include <cstdio>
 #include <cstring>
 
@@ -11,103 +12,153 @@ std::uint32_t divideClock(std::uint32_t clock, std::int32_t count, std::uint32_t
     return static_cast<std::uint32_t>(clock / divisor);
 }
 
-void Rs232cDevice::construct(const Platform& platformServices)
+void Rs232cDevice::construct(const Platform& platform)
 {
-    deviceLock.create(LockRank::Device);
-    registerLock.create(LockRank::Register);
-    timerLock.create(LockRank::Timer);
-    portHandle = kNoPort;
-    panel = nullptr;
-    host = HostLinks{nullptr, nullptr};
-    systemClock = 0;
-    std::memset(openPortName, 0, sizeof openPortName);
-    std::memset(&appliedSettings, 0, sizeof appliedSettings);
-    std::memset(&configuredSettings, 0, sizeof configuredSettings);
-    std::memset(userPortName, 0, sizeof userPortName);
-    timer2Count = 4;
-    baudFactor = 1;
-    computedBaud = 0;
-    modeByte = 0;
-    std::memset(&chip, 0, sizeof chip);
-    chip.status = kStatusTxReady | kStatusTxEmpty;
-    platform = platformServices;
-    bitsPerCharacter = 8.0;
-    bitsPerCharacterKnown = false;
-    restoring = false;
-    restoreOpenAttempted = false;
-    pacing = Pacing{0, 0.0};
+    deviceLock_.create(LockRank::Device);
+    registerLock_.create(LockRank::Register);
+    timerLock_.create(LockRank::Timer);
+    platform_ = platform;
+    ScopedLock device(deviceLock_);
+    ScopedLock registers(registerLock_);
+    ScopedLock timer(timerLock_);
+    timer_ = nullptr;
+    interrupt_ = nullptr;
+    panel_ = nullptr;
+    systemClock_ = 0;
+    std::memset(&appliedSettings_, 0, sizeof appliedSettings_);
+    std::memset(&configuredSettings_, 0, sizeof configuredSettings_);
+    std::memset(userPortName_, 0, sizeof userPortName_);
+    timer2Count_ = 4;
+    baudFactor_ = 1;
+    computedBaud_ = 0;
+    modeByte_ = 0;
+    usart_.reset();
+    systemPort_.reset();
+    reserved_ = ReservedRegisters{};
+    binding_.construct(platform.lines);
+    pacing_.construct();
 }
 
 void Rs232cDevice::destroy()
 {
-    timerLock.destroy();
-    registerLock.destroy();
-    deviceLock.destroy();
+    timerLock_.destroy();
+    registerLock_.destroy();
+    deviceLock_.destroy();
 }
 
 void Rs232cDevice::storeSettings(const LineSettings& settings, bool alsoApplied)
 {
-    ScopedLock device(deviceLock);
-    ScopedLock registers(registerLock);
-    std::memcpy(&configuredSettings, &settings, sizeof settings);
-    std::memcpy(userPortName, settings.portName, sizeof userPortName);
-    if (alsoApplied) std::memcpy(&appliedSettings, &settings, sizeof settings);
+    ScopedLock device(deviceLock_);
+    ScopedLock registers(registerLock_);
+    std::memcpy(&configuredSettings_, &settings, sizeof settings);
+    std::memcpy(userPortName_, settings.portName, sizeof userPortName_);
+    if (alsoApplied) std::memcpy(&appliedSettings_, &settings, sizeof settings);
+}
+
+void Rs232cDevice::lendHost(const HostLinks& host)
+{
+    ScopedLock device(deviceLock_);
+    ScopedLock timer(timerLock_);
+    interrupt_ = host.interrupt;
+    timer_ = host.timer;
+}
+
+bool Rs232cDevice::acquireTimer()
+{
+    ScopedLock timer(timerLock_);
+    return timer_ && timer_->acquire();
+}
+
+void Rs232cDevice::setSystemClock(std::uint32_t hz)
+{
+    ScopedLock device(deviceLock_);
+    systemClock_ = hz;
+}
+
+void Rs232cDevice::setPanel(WindowHandle panel)
+{
+    ScopedLock device(deviceLock_);
+    panel_ = panel;
+}
+
+void Rs232cDevice::clearPanel(WindowHandle panel)
+{
+    ScopedLock device(deviceLock_);
+    if (panel_ == panel) panel_ = nullptr;
 }
 
 void Rs232cDevice::reset()
 {
-    ScopedLock device(deviceLock);
-    ScopedLock registers(registerLock);
-    std::memset(&chip, 0, sizeof chip);
-    chip.status = kStatusTxReady | kStatusTxEmpty;
-    chip.programState = kExpectMode;
-    chip.intMask = 0;
-    chip.portB = 0x00;
-    chip.txEnable = chip.rxEnable = 0;
-    if (portOpen()) platform.serial->purge(portHandle, kPurgeAll);
+    ScopedLock device(deviceLock_);
+    ScopedLock registers(registerLock_);
+    usart_.reset();
+    systemPort_.reset();
+    reserved_ = ReservedRegisters{};
+    binding_.setPortReady(0);
+    if (Line* line = binding_.line()) line->discard();
     panelRefresh();
 }
 
 void Rs232cDevice::powerOff()
 {
     // Three steps under their own locks: a tick may run between them, and a
-    // tick already started by the host still re-arms; without a port it then
+    // tick already started by the host still re-arms; without a line it then
     // moves nothing.
     {
-        ScopedLock device(deviceLock);
-        chip.txEnable = chip.rxEnable = 0;
+        ScopedLock device(deviceLock_);
+        ScopedLock registers(registerLock_);
+        usart_.disableTransmitterAndReceiver();
     }
     {
-        ScopedLock timer(timerLock);
-        if (host.timer) host.timer->halt();
+        ScopedLock timer(timerLock_);
+        if (timer_) timer_->halt();
     }
-    ScopedLock device(deviceLock);
-    ScopedLock registers(registerLock);
-    if (portOpen()) closePort();
-    std::memset(&chip, 0, sizeof chip);
-    chip.status = kStatusTxEmpty;
-    chip.portB = kPortBAllOff;
+    ScopedLock device(deviceLock_);
+    ScopedLock registers(registerLock_);
+    closeLine();
+    usart_.powerOff();
+    systemPort_.powerOff();
+    reserved_ = ReservedRegisters{};
+    binding_.setPortReady(0);
+}
+
+DeviceState Rs232cDevice::inspect()
+{
+    ScopedLock device(deviceLock_);
+    ScopedLock registers(registerLock_);
+    DeviceState state;
+    state.chip = chipRegisters();
+    state.lineOpen = binding_.line() != nullptr;
+    std::memcpy(state.openPortName, binding_.openName(), sizeof state.openPortName);
+    state.appliedSettings = appliedSettings_;
+    state.configuredSettings = configuredSettings_;
+    state.timer2Count = timer2Count_;
+    state.baudFactor = baudFactor_;
+    state.computedBaud = computedBaud_;
+    state.modeByte = modeByte_;
+    state.systemClock = systemClock_;
+    return state;
 }
 
 void Rs232cDevice::panelRefresh()
 {
-    const std::int32_t count = timer2Count != 0 ? timer2Count : 1;
-    const std::uint32_t shownSpeed = divideClock(systemClock, count, baudFactor);
-    setPanelNumber(kFieldSystemClock, systemClock);
+    const std::int32_t count = timer2Count_ != 0 ? timer2Count_ : 1;
+    const std::uint32_t shownSpeed = divideClock(systemClock_, count, baudFactor_);
+    setPanelNumber(kFieldSystemClock, systemClock_);
     setPanelNumber(kFieldComputedSpeed, shownSpeed);
-    setPanelNumber(kFieldActualSpeed, selectRate(appliedSettings, shownSpeed));
+    setPanelNumber(kFieldActualSpeed, selectRate(appliedSettings_, shownSpeed));
     setPanelDivider();
-    setPanelNumber(kFieldTimer2Count, static_cast<std::uint32_t>(timer2Count));
+    setPanelNumber(kFieldTimer2Count, static_cast<std::uint32_t>(timer2Count_));
 }
 
 void Rs232cDevice::setPanelText(int controlId, const char* text)
 {
-    if (panel && platform.panelFields) platform.panelFields->setText(panel, controlId, text);
+    if (panel_ && platform_.panelFields) platform_.panelFields->setText(panel_, controlId, text);
 }
 
 void Rs232cDevice::setPanelNumber(int controlId, std::uint32_t value)
 {
-    if (!panel) return;
+    if (!panel_) return;
     char text[16];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
     setPanelText(controlId, text);
@@ -115,29 +166,21 @@ void Rs232cDevice::setPanelNumber(int controlId, std::uint32_t value)
 
 void Rs232cDevice::setPanelDivider()
 {
-    if (!panel) return;
+    if (!panel_) return;
     char text[16];
-    std::snprintf(text, sizeof text, "1/%d", static_cast<int>(baudFactor));
+    std::snprintf(text, sizeof text, "1/%d", static_cast<int>(baudFactor_));
     setPanelText(kFieldDivider, text);
 }
 
 // Until the host has lent its timer and interrupt line, these do nothing.
 void Rs232cDevice::stopTimer()
 {
-    if (host.timer) host.timer->stop();
-}
-
-// One character time from now: stopped first, so that an expiry still
-// pending from the last period never comes on top of the new one.
-void Rs232cDevice::armTimer(std::int32_t period)
-{
-    if (!host.timer) return;
-    host.timer->stop();
-    host.timer->setPeriod(period);
-    host.timer->start();
+    if (timer_) timer_->stop();
 }
 
 void Rs232cDevice::requestInterrupt()
 {
-    if (host.interrupt) host.interrupt->raise();
+    if (interrupt_) interrupt_->raise();
 }
+
+void Rs232cDevice::alertUser(const char* text) { queueAlert(platform_.alert, text); }

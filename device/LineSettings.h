@@ -6,6 +6,11 @@
 
 constexpr std::size_t kPortNameSize = 260;  // port name buffers, NUL included
 
+// The values of LineSettings.parity and .stopBits (the platform's NOPARITY,
+// ODDPARITY, EVENPARITY and ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS).
+enum ParityCode : std::uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
+enum StopBitsCode : std::uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+
 // One copy of the user's (or the guest's) line settings. Stored whole in the
 // save block, so the layout is fixed: 280 bytes, little-endian integers.
 struct LineSettings {

@@ -1,90 +1,54 @@
-// Binding to the real serial port: opened by name, kept while the name stays
-// the same and the port answers, set up for byte-at-a-time polling.
+#include "device/PortBinding.h"
+
 #include <cstring>
 
 #include "device/Messages.h"
-#include "device/Rs232cDevice.h"
 
-namespace {
-constexpr char kDevicePathPrefix[] = "//./";
-}  // namespace
-
-void Rs232cDevice::closePort()
+void PortBinding::construct(LineCatalog* catalog)
 {
-    platform.serial->close(portHandle);
-    portHandle = kNoPort;
-    forgetCharacterFormat();
+    catalog_ = catalog;
+    close();
+    std::memset(openName_, 0, sizeof openName_);
+    portReady_ = 0;
+    restoring_ = restoreOpenAttempted_ = false;
 }
 
-int Rs232cDevice::openPort(bool useApplied)
+PortBinding::Outcome PortBinding::bind(const char* name, const char* userPortName)
 {
-    AlertScope alerts(*this);  // the failure message waits until the locks are gone
-    ScopedLock device(deviceLock);
-    ScopedLock registers(registerLock);
-    if (!useApplied) std::memcpy(&appliedSettings, &configuredSettings, sizeof appliedSettings);
-
     // A name from a restored block may lack its NUL, and one from the settings
-    // file may be too long for the path: neither is ever opened.
-    const char* name = appliedSettings.portName;
+    // file may be too long for the message buffer: neither is ever opened.
     const std::size_t nameLength = strnlen(name, kPortNameSize);
     bool nameUsable = nameLength <= kMaxPortNameLength;
+    char bareName[kPortNameSize] = {};
+    if (nameUsable) std::memcpy(bareName, name, nameLength);
 
-    // A save block may come from anyone: the network line it names is
-    // reached only when it is the user's own choice of port.
-    if (nameUsable && std::strncmp(name, userPortName, kPortNameSize) != 0) {
-        char bareName[kPortNameSize];
-        std::memcpy(bareName, name, nameLength);
-        bareName[nameLength] = '\0';
-        if (platform.serial->reachesNetwork(bareName)) nameUsable = false;
+    // A save block may come from anyone: a name that reaches outside this
+    // computer is opened only when it is the user's own choice.
+    if (nameUsable && std::strncmp(name, userPortName, kPortNameSize) != 0 && catalog_->reachesOutside(bareName))
+        nameUsable = false;
+
+    if (line_ && (!nameUsable || std::strncmp(openName_, name, kPortNameSize) != 0)) close();
+
+    // A line that has gone (an adapter pulled out, a peer that hung up) never
+    // works again: it is closed and the name opened afresh.
+    if (line_ && line_->state() == LineState::Gone) close();
+
+    if (!line_) {
+        if (restoreOpenAttempted_) {
+            portReady_ = 0;
+            return Outcome::FailedQuietly;
+        }
+        if (restoring_) restoreOpenAttempted_ = true;
+        if (nameUsable) line_ = catalog_->open(bareName);
+        if (!line_) {
+            portReady_ = 0;
+            return Outcome::Failed;
+        }
+        features_ = line_->features();
     }
 
-    if (portOpen() && (!nameUsable || std::strncmp(openPortName, name, kPortNameSize) != 0)) closePort();
-
-    // A port kept open whose settings can no longer be read has gone from
-    // under its handle (a USB adapter pulled out, a device removed): that
-    // handle never works again, so it is closed and the name opened afresh.
-    CommState state;
-    if (portOpen() && !platform.serial->getState(portHandle, state)) closePort();
-
-    if (!portOpen()) {
-        // A restore programs the port with several mode bytes; only the first
-        // may open it, so a port that fails shows its message once.
-        if (restoreOpenAttempted) {
-            chip.portReady = 0;
-            return 0;
-        }
-        if (restoring) restoreOpenAttempted = true;
-
-        if (nameUsable) {
-            char path[kMessageBufferSize];
-            std::memcpy(path, kDevicePathPrefix, sizeof kDevicePathPrefix - 1);
-            std::memcpy(path + sizeof kDevicePathPrefix - 1, name, nameLength);
-            path[sizeof kDevicePathPrefix - 1 + nameLength] = '\0';
-            portHandle = platform.serial->open(path);
-        }
-        // Every serial port answers for its line settings. A handle that does
-        // not is a file, a pipe or some other device that a hand-edited
-        // settings file or someone else's save block named: it is closed at
-        // once, before a single byte could be written to it.
-        if (portOpen() && !platform.serial->getState(portHandle, state)) closePort();
-        if (!portOpen()) {
-            chip.portReady = 0;
-            char message[kMessageBufferSize];
-            formatOpenFailure(message, name, nameLength);
-            queueAlert(message);
-            return 0;
-        }
-        forgetCharacterFormat();
-    }
-
-    chip.portReady = 1;
-    std::memcpy(openPortName, name, kPortNameSize);
-
-    // Re-apply the port's own settings every time (failures are the port's to
-    // report, not ours), then make reads return at once with what is buffered.
-    platform.serial->setState(portHandle, state);
-    forgetCharacterFormat();
-    platform.serial->setTimeouts(portHandle, CommTimeouts{kReadReturnsAtOnce, 0, 0, 0, 0});
-    platform.serial->setEventMask(portHandle, kPortEventMask);
-    return 1;
+    portReady_ = 1;
+    std::memcpy(openName_, name, kPortNameSize);
+    line_->prepare();
+    return Outcome::Bound;
 }

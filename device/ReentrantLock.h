@@ -1,21 +1,27 @@
 // The device's re-entrant locks. The platform supplies the lock itself (a
 // critical section on Windows, a recursive mutex natively); this wrapper adds
 // the rank that fixes the order in which a thread may take them.
+//
+// At run time a thread may take a lock it already holds. The compiler's
+// analysis knows no such lock, so the device takes each lock once per
+// operation and hands it down to helpers that require it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "device/ThreadSafety.h"
+
 // Locks are always taken in rising rank: device, register, timer.
 enum class LockRank : std::uint8_t { Device = 0, Register = 1, Timer = 2 };
 constexpr int kLockRankCount = 3;
 
-class ReentrantLock {
+class CAPABILITY("mutex") ReentrantLock {
 public:
     void create(LockRank rank);
     void destroy();
-    void lock();
-    void unlock();
+    void lock() ACQUIRE();
+    void unlock() RELEASE();
     LockRank rank() const { return rank_; }
 
 private:
@@ -29,10 +35,10 @@ private:
     LockRank rank_;
 };
 
-class ScopedLock {
+class SCOPED_CAPABILITY ScopedLock {
 public:
-    explicit ScopedLock(ReentrantLock& lock) : lock_(lock) { lock_.lock(); }
-    ~ScopedLock() { lock_.unlock(); }
+    explicit ScopedLock(ReentrantLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+    ~ScopedLock() RELEASE() { lock_.unlock(); }
     ScopedLock(const ScopedLock&) = delete;
     ScopedLock& operator=(const ScopedLock&) = delete;
 

@@ -28,11 +28,6 @@ bool holdsNoLock()
            lock_order::heldDepth(LockRank::Timer) == 0;
 }
 
-std::uint32_t get32(const std::uint8_t* at)
-{
-    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
-}
-
 // A settings record as the settings file or the dialog gives it: COM1 to
 // COM10, a standard rate, parity 0-2, stop bits 0-2, 5 to 8 data bits.
 LineSettings settingsFrom(FuzzInput& in, bool longName)
@@ -57,40 +52,13 @@ LineSettings settingsFrom(FuzzInput& in, bool longName)
 bool sameSettings(const LineSettings& a, const LineSettings& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 bool sameChip(const ChipRegisters& a, const ChipRegisters& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Everything a refused block must leave alone.
-struct DeviceValues {
-    ChipRegisters chip;
-    LineSettings applied;
-    LineSettings configured;
-    std::int32_t timer2Count;
-    std::uint32_t baudFactor;
-    std::uint32_t computedBaud;
-    std::uint8_t modeByte;
-    PortHandle portHandle;
-    char openPortName[kPortNameSize];
-};
-
-DeviceValues valuesOf(const Rs232cDevice& device)
+// Everything a refused block must leave alone, the line itself included.
+bool sameState(const DeviceState& a, const DeviceState& b)
 {
-    DeviceValues v;
-    v.chip = device.chip;
-    v.applied = device.appliedSettings;
-    v.configured = device.configuredSettings;
-    v.timer2Count = device.timer2Count;
-    v.baudFactor = device.baudFactor;
-    v.computedBaud = device.computedBaud;
-    v.modeByte = device.modeByte;
-    v.portHandle = device.portHandle;
-    std::memcpy(v.openPortName, device.openPortName, sizeof v.openPortName);
-    return v;
-}
-
-bool sameValues(const DeviceValues& a, const DeviceValues& b)
-{
-    return sameChip(a.chip, b.chip) && sameSettings(a.applied, b.applied) && sameSettings(a.configured, b.configured) &&
-           a.timer2Count == b.timer2Count && a.baudFactor == b.baudFactor && a.computedBaud == b.computedBaud &&
-           a.modeByte == b.modeByte && a.portHandle == b.portHandle &&
-           std::memcmp(a.openPortName, b.openPortName, sizeof a.openPortName) == 0;
+    return sameChip(a.chip, b.chip) && sameSettings(a.appliedSettings, b.appliedSettings) &&
+           sameSettings(a.configuredSettings, b.configuredSettings) && a.timer2Count == b.timer2Count &&
+           a.baudFactor == b.baudFactor && a.computedBaud == b.computedBaud && a.modeByte == b.modeByte &&
+           a.lineOpen == b.lineOpen && std::memcmp(a.openPortName, b.openPortName, sizeof a.openPortName) == 0;
 }
 }  // namespace
 
@@ -165,20 +133,18 @@ void GuestSession::Interrupts::raise()
 GuestSession::GuestSession(FuzzInput& setup)
 {
     lock_order::setViolationHandler(failOnLockOrder);
-    device.construct(Platform{&port, &alerts_, &panel_});
+    device.construct(Platform{&lines, &alerts_, &panel_});
     const std::uint8_t flags = setup.byte();
     const LineSettings settings = settingsFrom(setup, (flags & 2) != 0);
-    {
-        ScopedLock lock(device.deviceLock);
-        device.host = HostLinks{&timer_, &interrupts_};
-        device.systemClock = setup.u32();
-        if (flags & 1) device.panel = reinterpret_cast<WindowHandle>(std::uintptr_t{0x1000});
-    }
+    device.lendHost(HostLinks{&timer_, &interrupts_});
+    device.setSystemClock(setup.u32());
+    if (flags & 1) device.setPanel(reinterpret_cast<WindowHandle>(std::uintptr_t{0x1000}));
     device.storeSettings(settings, true);
 }
 
 GuestSession::~GuestSession()
 {
+    device.powerOff();  // the line closes under the device's locks, as every close must
     device.destroy();
     lock_order::setViolationHandler(nullptr);
 }
@@ -204,44 +170,52 @@ void GuestSession::step(Op op, FuzzInput& in)
     case kWriteModeCommand: writeModeCommand(in.byte()); break;
     case kReadPortB: {
         const std::uint8_t value = device.readPortB();
-        FUZZ_CHECK(value == device.chip.portB, "port B read differs from the register");
-        if (!device.portOpen()) FUZZ_CHECK(value == kPortBAllOff, "CI, CS or CD on with no port");
+        const DeviceState state = device.inspect();
+        FUZZ_CHECK(value == state.chip.portB, "port B read differs from the register");
+        if (!state.lineOpen) FUZZ_CHECK(value == kPortBAllOff, "CI, CS or CD on with no line");
         break;
     }
     case kReadPortC:
-        FUZZ_CHECK(device.readPortC() == (device.chip.intMask & kEnableMask), "port C read differs from the enables");
+        FUZZ_CHECK(device.readPortC() == (device.inspect().chip.intMask & kEnableMask),
+                   "port C read differs from the enables");
         break;
     case kWritePortC: device.writePortC(in.byte()); break;
     case kSetResetPortC: {
         const std::uint8_t value = in.byte();
-        const std::uint8_t before = device.chip.intMask;
+        const std::uint8_t before = device.inspect().chip.intMask;
         device.setResetPortC(value);
-        if (value > 5) FUZZ_CHECK(device.chip.intMask == before && irqs_ == 0, "port 0x37 acted on a foreign bit");
+        if (value > 5)
+            FUZZ_CHECK(device.inspect().chip.intMask == before && irqs_ == 0, "port 0x37 acted on a foreign bit");
         break;
     }
     case kTimer2Changed: {
         const std::int32_t count = static_cast<std::int32_t>(in.u32());
         device.timer2Changed(count);
-        FUZZ_CHECK(device.timer2Count == (count != 0 ? count : 1), "Timer2 count not stored");
+        FUZZ_CHECK(device.inspect().timer2Count == (count != 0 ? count : 1), "Timer2 count not stored");
         break;
     }
     case kTicks:
         for (int n = 1 + in.byte() % 16; n > 0 && timerRunning_; --n) tick();
         break;
     case kLateTick: tick(); break;
-    case kReset:
+    case kReset: {
         device.reset();
         inFlight_.clear();
-        FUZZ_CHECK(device.chip.status == (kStatusTxReady | kStatusTxEmpty) && device.chip.programState == kExpectMode,
+        const ChipRegisters chip = device.inspect().chip;
+        FUZZ_CHECK(chip.status == (kStatusTxReady | kStatusTxEmpty) && chip.programState == kExpectMode,
                    "reset did not bring the USART back to expecting a mode byte");
         break;
-    case kPowerOff:
+    }
+    case kPowerOff: {
         device.powerOff();
         inFlight_.clear();
-        FUZZ_CHECK(!device.portOpen() && device.chip.status == kStatusTxEmpty && device.chip.portB == kPortBAllOff,
-                   "power-off left the port open or the lines on");
+        const DeviceState state = device.inspect();
+        FUZZ_CHECK(!state.lineOpen && !lines.lineOpen && state.chip.status == kStatusTxEmpty &&
+                       state.chip.portB == kPortBAllOff,
+                   "power-off left the line open or its signals on");
         FUZZ_CHECK(!timerRunning_, "power-off left the timer running");
         break;
+    }
     case kSave: save(); break;
     case kLoadSaved: {
         if (!haveSaved_) save();
@@ -265,33 +239,42 @@ void GuestSession::step(Op op, FuzzInput& in)
     }
     case kDialogSettings: {
         const LineSettings settings = settingsFrom(in, false);
-        const LineSettings applied = device.appliedSettings;
+        const LineSettings applied = device.inspect().appliedSettings;
         device.storeSettings(settings, false);
-        FUZZ_CHECK(sameSettings(device.configuredSettings, settings) && sameSettings(device.appliedSettings, applied),
+        const DeviceState state = device.inspect();
+        FUZZ_CHECK(sameSettings(state.configuredSettings, settings) && sameSettings(state.appliedSettings, applied),
                    "the dialog's settings reached the applied copy");
         break;
     }
     case kLineSignals: {
-        port.modemLines = in.byte();
-        const std::uint8_t errors = in.byte();
-        port.lineErrors |= errors & 0x0F;
-        port.phantomQueued = errors >> 6;
+        const std::uint8_t signals = in.byte();
+        lines.inputs = ModemInputs{(signals & 0x10) != 0, (signals & 0x20) != 0, (signals & 0x40) != 0,
+                                   (signals & 0x80) != 0};
+        const std::uint8_t events = in.byte();
+        lines.lineErrors |= events & (kLineErrorOverrun | kLineErrorParity | kLineErrorFraming);
+        lines.state = (events & 0x10) ? LineState::Gone : (events & 0x20) ? LineState::Connecting : LineState::Open;
+        lines.phantomWaiting = events >> 6;
         break;
     }
     case kLineReceives: {
         std::size_t count = 0;
         const std::uint8_t* bytes = in.bytes(1 + in.byte() % 8, count);
-        port.input.insert(port.input.end(), bytes, bytes + count);
+        lines.input.insert(lines.input.end(), bytes, bytes + count);
         break;
     }
-    case kPortFaults: port.failing = in.u16() & ((1u << FuzzPort::kOpCount) - 1); break;
+    case kPortFaults: {
+        const std::uint16_t faults = in.u16();
+        lines.failing = faults & ((1u << FuzzLines::kOpCount) - 1);
+        lines.features = (kLineHasFormat | kLineHasControls | kLineHasBreak) & ~(faults >> FuzzLines::kMissingFeatureShift);
+        break;
+    }
     case kOpCount: break;
     }
 }
 
 void GuestSession::writeData(std::uint8_t value)
 {
-    const bool replacing = device.chip.txHoldingFull != 0;
+    const bool replacing = device.inspect().chip.txHoldingFull != 0;
     device.writeData(value);
     // A byte still in the holding register is replaced and never sent.
     if (replacing) {
@@ -300,48 +283,54 @@ void GuestSession::writeData(std::uint8_t value)
     } else {
         inFlight_.push_back(value);
     }
-    FUZZ_CHECK(device.chip.txHoldingFull == 1 && !(device.chip.status & kStatusTxReady),
-               "a written byte left TxRDY set");
+    const ChipRegisters chip = device.inspect().chip;
+    FUZZ_CHECK(chip.txHoldingFull == 1 && !(chip.status & kStatusTxReady), "a written byte left TxRDY set");
 }
 
 void GuestSession::readData()
 {
-    const ChipRegisters before = device.chip;
+    const ChipRegisters before = device.inspect().chip;
     const std::uint8_t value = device.readData();
+    const ChipRegisters after = device.inspect().chip;
     if (before.rxReady) {
-        FUZZ_CHECK(value == before.rxData && !device.chip.rxReady, "received byte not handed over once");
+        FUZZ_CHECK(value == before.rxData && !after.rxReady, "received byte not handed over once");
     } else {
-        FUZZ_CHECK(value == 0 && sameChip(before, device.chip), "an empty receiver read changed something");
+        FUZZ_CHECK(value == 0 && sameChip(before, after), "an empty receiver read changed something");
     }
 }
 
 void GuestSession::readStatus()
 {
     const std::uint8_t status = device.readStatus();
-    const ChipRegisters& chip = device.chip;
+    const DeviceState state = device.inspect();
+    const ChipRegisters& chip = state.chip;
     FUZZ_CHECK(status == chip.status, "status read differs from the register");
     FUZZ_CHECK(!(status & kStatusSyncDetect), "break detect reads as set");
     FUZZ_CHECK(((status & kStatusTxReady) != 0) == !chip.txHoldingFull, "TxRDY disagrees with the holding register");
-    const bool lineIdle = !device.portOpen() || !port.ctsReadsOn();
+    const bool lineIdle = !state.lineOpen || !lines.ctsReadsOn();
     FUZZ_CHECK(((status & kStatusTxEmpty) != 0) == ((!chip.txShiftFull && !chip.txHoldingFull) || lineIdle),
                "TxEMPTY disagrees with the transmitter");
-    if (!device.portOpen())
-        FUZZ_CHECK(!(status & kStatusDsr), "DSR on with no port");
-    else if (!port.fails(FuzzPort::kModemStatus))
-        FUZZ_CHECK(((status & kStatusDsr) != 0) == ((port.modemLines & kModemDsrOn) != 0), "DSR disagrees with the line");
+    if (!state.lineOpen)
+        FUZZ_CHECK(!(status & kStatusDsr), "DSR on with no line");
+    else if (!lines.fails(FuzzLines::kReadInputs))
+        FUZZ_CHECK(((status & kStatusDsr) != 0) == lines.inputs.dsr, "DSR disagrees with the line");
 }
 
 void GuestSession::writeModeCommand(std::uint8_t value)
 {
-    const ChipRegisters before = device.chip;
+    const ChipRegisters before = device.inspect().chip;
     device.writeModeCommand(value);
-    const ChipRegisters& chip = device.chip;
+    const DeviceState state = device.inspect();
+    const ChipRegisters& chip = state.chip;
     switch (before.programState) {
-    case kExpectMode:
-        FUZZ_CHECK(device.modeByte == value && device.baudFactor == baudFactorOf(value), "mode byte not taken");
-        FUZZ_CHECK(chip.programState == ((value & 3) ? kExpectCommand : kExpectSync1), "wrong state after a mode byte");
+    case kExpectMode: {
+        const Usart8251::ModeInstruction mode = Usart8251::decodeMode(value);
+        FUZZ_CHECK(state.modeByte == value && state.baudFactor == mode.baudFactor, "mode byte not taken");
+        FUZZ_CHECK(chip.programState == (mode.synchronous ? kExpectSync1 : kExpectCommand),
+                   "wrong state after a mode byte");
         FUZZ_CHECK(timerRunning_, "a mode byte did not arm the timer");
         break;
+    }
     case kExpectSync1:
     case kExpectSync2: FUZZ_CHECK(chip.programState == before.programState + 1, "sync character not taken"); break;
     case kExpectCommand:
@@ -362,22 +351,24 @@ void GuestSession::writeModeCommand(std::uint8_t value)
 
 void GuestSession::tick()
 {
-    const ChipRegisters before = device.chip;
-    port.readsDelivered = 0;
+    const ChipRegisters before = device.inspect().chip;
+    lines.readsDelivered = 0;
     irqs_ = 0;
     timerRunning_ = false;  // this expiry is used up
     device.tick();
 
     FUZZ_CHECK(irqs_ <= 1, "more than one interrupt request in one tick");
-    FUZZ_CHECK(port.written.size() <= 1 && port.readsDelivered <= 1, "more than one byte each way in one tick");
-    for (const std::uint8_t byte : port.written) {
+    FUZZ_CHECK(lines.written.size() <= 1 && lines.readsDelivered <= 1, "more than one byte each way in one tick");
+    for (const std::uint8_t byte : lines.written) {
         FUZZ_CHECK(!inFlight_.empty() && inFlight_.front() == byte,
                    "a byte went out that the guest did not write, or out of order");
         inFlight_.pop_front();
     }
-    port.written.clear();
-    if (port.readsDelivered == 1 && !before.rxReady && before.rxEnable)
-        FUZZ_CHECK(device.chip.rxReady && device.chip.rxData == port.lastDelivered, "received byte lost");
+    lines.written.clear();
+    if (lines.readsDelivered == 1 && !before.rxReady && before.rxEnable) {
+        const ChipRegisters after = device.inspect().chip;
+        FUZZ_CHECK(after.rxReady && after.rxData == lines.lastDelivered, "received byte lost");
+    }
     FUZZ_CHECK(timerRunning_, "a tick did not re-arm the timer");
     irqs_ = 0;  // checked here, per tick
 }
@@ -386,31 +377,39 @@ void GuestSession::save()
 {
     device.saveSnapshot(saved_.data());
     haveSaved_ = true;
-    FUZZ_CHECK(get32(saved_.data()) == kSnapshotVersion, "saved block without version 1");
-    FUZZ_CHECK(std::memcmp(saved_.data() + snapshot_offset::chip, &device.chip, sizeof(ChipRegisters)) == 0 &&
-                   std::memcmp(saved_.data() + snapshot_offset::appliedSettings, &device.appliedSettings,
+    const DeviceState state = device.inspect();
+    FUZZ_CHECK(getBlock32(saved_.data()) == kSnapshotVersion, "saved block without version 1");
+    FUZZ_CHECK(std::memcmp(saved_.data() + snapshot_offset::chip, &state.chip, sizeof(ChipRegisters)) == 0 &&
+                   std::memcmp(saved_.data() + snapshot_offset::appliedSettings, &state.appliedSettings,
                                sizeof(LineSettings)) == 0,
                "saved block differs from the device");
 }
 
 void GuestSession::hostLoads(const std::uint8_t* block)
 {
-    const DeviceValues before = valuesOf(device);
+    const DeviceState before = device.inspect();
+    const std::uint32_t opensBefore = lines.opens;
     const int shownBefore = alerts_.shown;
-    const bool ours = get32(block) == kSnapshotVersion;
+    const bool ours = getBlock32(block) == kSnapshotVersion;
     irqs_ = 0;
 
     const int result = device.loadSnapshot(block);
 
     FUZZ_CHECK(result == (ours ? 1 : 0), "load result disagrees with the block's version");
-    FUZZ_CHECK(irqs_ == 0 && port.written.empty(), "a restore raised an interrupt or sent a byte");
+    FUZZ_CHECK(irqs_ == 0 && lines.written.empty(), "a restore raised an interrupt or sent a byte");
+    const DeviceState after = device.inspect();
     if (!ours) {
-        FUZZ_CHECK(sameValues(before, valuesOf(device)), "a refused block changed the device");
+        FUZZ_CHECK(sameState(before, after) && lines.opens == opensBefore, "a refused block changed the device");
         FUZZ_CHECK(alerts_.shown == shownBefore + 1, "a refused block was not reported once");
         return;
     }
-    FUZZ_CHECK(sameSettings(device.configuredSettings, before.configured),
+    FUZZ_CHECK(sameSettings(after.configuredSettings, before.configuredSettings),
                "the user's settings did not come back after a restore");
+    // A name that reaches outside is opened from a block only as the user's own choice.
+    const char* savedName = reinterpret_cast<const char*>(block + snapshot_offset::appliedSettings +
+                                                          offsetof(LineSettings, portName));
+    if (lines.opens != opensBefore && std::strncmp(savedName, before.configuredSettings.portName, kPortNameSize) != 0)
+        FUZZ_CHECK(!FuzzLines::outside(after.openPortName), "a restore reached outside for someone else's line");
     // Whatever the block held in the transmit registers may now go out.
     const std::uint8_t* chip = block + snapshot_offset::chip;
     inFlight_.clear();
@@ -418,20 +417,20 @@ void GuestSession::hostLoads(const std::uint8_t* block)
     if (chip[offsetof(ChipRegisters, txHoldingFull)]) inFlight_.push_back(chip[offsetof(ChipRegisters, txHolding)]);
 }
 
-void GuestSession::checkInvariants() const
+void GuestSession::checkInvariants()
 {
-    const ChipRegisters& chip = device.chip;
+    const DeviceState state = device.inspect();
+    const ChipRegisters& chip = state.chip;
     FUZZ_CHECK(holdsNoLock(), "an operation returned holding a lock");
     FUZZ_CHECK(chip.intMask <= kEnableMask, "interrupt enables beyond the three bits");
     FUZZ_CHECK(((chip.status & kStatusRxReady) != 0) == (chip.rxReady != 0), "status RxRDY disagrees with the receiver");
     FUZZ_CHECK(chip.rxReady <= 1 && chip.rxEnable <= 1 && chip.txEnable <= 1 && chip.txShiftFull <= 1 &&
                    chip.txHoldingFull <= 1,
                "a latch holds something other than 0 or 1");
-    FUZZ_CHECK(device.baudFactor == 1 || device.baudFactor == 16 || device.baudFactor == 64, "baud factor not 1, 16 or 64");
-    FUZZ_CHECK(device.portHandle == port.openHandle, "the device's port is not the one open");
-    FUZZ_CHECK(!device.portOpen() || port.settingsRead, "a handle that never gave its line settings was kept");
+    FUZZ_CHECK(state.baudFactor == 1 || state.baudFactor == 16 || state.baudFactor == 64, "baud factor not 1, 16 or 64");
+    FUZZ_CHECK(state.lineOpen == lines.lineOpen, "the device's line is not the one open");
     FUZZ_CHECK((chip.portB & kPortBOtherBits) == 0, "port B bits 0 to 4 are not this interface's");
-    FUZZ_CHECK(port.written.empty(), "a byte went out other than on a tick");
+    FUZZ_CHECK(lines.written.empty(), "a byte went out other than on a tick");
     FUZZ_CHECK(!timerEverStarted_ || timerRunning_ || timerHalted_, "the timer stopped without a power-off");
 
     std::deque<std::uint8_t> registers;

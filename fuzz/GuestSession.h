@@ -1,5 +1,5 @@
 // One emulated machine under the fuzzer: a freshly constructed device wired to
-// a scripted port, a host timer that fires only when the input says so, an
+// a scripted line kind, a host timer that fires only when the input says so, an
 // interrupt line, message boxes and a status panel. It plays the operations
 // the input spells out (the guest's port accesses, ticks, reset, power-off,
 // save and load, the dialog's settings, changes on the line) and checks the
@@ -20,7 +20,7 @@
 #include "device/Host.h"
 #include "device/Rs232cDevice.h"
 #include "fuzz/FuzzInput.h"
-#include "fuzz/FuzzPort.h"
+#include "fuzz/FuzzLine.h"
 
 class GuestSession {
 public:
@@ -41,9 +41,11 @@ public:
         kSave,
         kLoadSaved,       // the last saved block (saving one first if none)
         kDialogSettings,  // port (COM1 + bits 0-6 % 10) and lock (bit 7), rate index, format
-        kLineSignals,     // modem lines, line errors, overstated queue count
+        kLineSignals,     // modem inputs (bits 4-7: CTS, DSR, RI, DCD); errors (bits 0-2), gone (bit 4),
+                          // connecting (bit 5), overstated count of waiting bytes (bits 6-7)
         kLineReceives,    // count (1 + byte % 8), then the bytes
-        kPortFaults,      // 2 bytes: bit n fails FuzzPort::Op n
+        kPortFaults,      // 2 bytes: bit n fails FuzzLines::Op n; bits 12-14 take the format,
+                          // the controls, break from the lines opened from then on
         kOpCount,
     };
 
@@ -56,10 +58,10 @@ public:
     // The host's load handler with a block of exactly kSnapshotSize bytes;
     // checks the outcome against what the block holds.
     void hostLoads(const std::uint8_t* block);
-    void checkInvariants() const;
+    void checkInvariants();
 
-    Rs232cDevice device;
-    FuzzPort port;
+    FuzzLines lines;
+    Rs232cDevice device;  // after the lines: a line it holds closes while they exist
 
 private:
     class Alerts final : public UserAlert {

@@ -13,9 +13,12 @@ import struct
 OPS = ["WriteData", "ReadData", "ReadStatus", "WriteModeCommand", "ReadPortB", "ReadPortC",
        "WritePortC", "SetResetPortC", "Timer2Changed", "Ticks", "LateTick", "Reset", "PowerOff",
        "Save", "LoadSaved", "DialogSettings", "LineSignals", "LineReceives", "PortFaults"]
-CTS, DSR, RING, RLSD = 0x10, 0x20, 0x40, 0x80
-PARITY_ERROR, FRAMING_ERROR = 0x04, 0x08
-GET_STATE_FAILS, SET_STATE_FAILS, MODEM_STATUS_FAILS = 1 << 2, 1 << 3, 1 << 8
+CTS, DSR, RING, DCD = 0x10, 0x20, 0x40, 0x80
+# The second LineSignals byte: receive errors, then what becomes of the line.
+OVERRUN_ERROR, PARITY_ERROR, FRAMING_ERROR, GONE, CONNECTING = 0x01, 0x02, 0x04, 0x10, 0x20
+# PortFaults: operations that fail (FuzzLines::Op), then features the lines opened from then on lack.
+SET_FORMAT_FAILS, SET_RATE_FAILS, READ_FORMAT_FAILS, INPUTS_FAIL = 1 << 1, 1 << 2, 1 << 3, 1 << 5
+NO_FORMAT, NO_CONTROLS, NO_BREAK = 1 << 12, 1 << 13, 1 << 14
 
 
 def op(name, *args):
@@ -45,8 +48,8 @@ GUEST = {
     + op("Ticks", 3) + op("ReadStatus") + op("ReadData") + op("WriteData", ord("B"))
     + op("WriteData", ord("C")) + op("Ticks", 4) + op("ReadStatus"),
     "interrupts-and-faults": setup(lock=True, fmt=2 + 9 * 2) + running_line() + op("WritePortC", 7)
-    + op("SetResetPortC", 4) + op("SetResetPortC", 5) + faults(MODEM_STATUS_FAILS)
-    + op("WriteData", 0x55) + op("Ticks", 2) + op("LineSignals", RING | RLSD, PARITY_ERROR | FRAMING_ERROR | 0x40)
+    + op("SetResetPortC", 4) + op("SetResetPortC", 5) + faults(INPUTS_FAIL)
+    + op("WriteData", 0x55) + op("Ticks", 2) + op("LineSignals", RING | DCD, PARITY_ERROR | FRAMING_ERROR | 0x40)
     + faults(0) + op("ReadStatus") + op("ReadPortB") + op("WriteModeCommand", 0x17)
     + op("ReadPortC") + op("Ticks", 2),
     "save-load-power": setup(port=3) + running_line() + op("WriteData", 0x41) + op("Save") + op("Ticks", 2)
@@ -54,8 +57,13 @@ GUEST = {
     + op("LoadSaved") + op("Ticks", 2),
     "sync-mode-and-timer2": setup() + op("WriteModeCommand", 0x00) + op("WriteModeCommand", 0x16)
     + op("WriteModeCommand", 0x16) + op("Timer2Changed") + struct.pack("<i", 0) + op("WriteModeCommand", 0x40)
-    + faults(GET_STATE_FAILS | SET_STATE_FAILS) + op("WriteModeCommand", 0xFE)
+    + faults(READ_FORMAT_FAILS | SET_FORMAT_FAILS | SET_RATE_FAILS) + op("WriteModeCommand", 0xFE)
     + op("Timer2Changed") + struct.pack("<i", -1) + op("Ticks", 3),
+    "line-kinds-and-a-gone-line": setup() + faults(NO_FORMAT | NO_BREAK) + running_line() + op("WriteData", 0x41)
+    + op("Ticks", 2) + op("LineSignals", CTS | DSR, CONNECTING) + op("WriteModeCommand", 0x40)
+    + op("WriteModeCommand", 0x4E) + op("LineSignals", CTS, GONE | OVERRUN_ERROR) + faults(0)
+    + op("WriteModeCommand", 0x40) + op("WriteModeCommand", 0x4E) + op("Timer2Changed") + struct.pack("<i", 8)
+    + op("Ticks", 2) + op("ReadStatus"),
 }
 
 

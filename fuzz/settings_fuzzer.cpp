@@ -62,13 +62,13 @@ void openNamedPort(const LineSettings& settings, bool portRefuses)
     FuzzInput setupInput(setup, sizeof setup);
     GuestSession session(setupInput);
     session.device.storeSettings(settings, true);
-    session.port.failing = portRefuses ? 1u << FuzzPort::kOpen : 0;
+    session.lines.failing = portRefuses ? 1u << FuzzLines::kOpen : 0;
     static const std::uint8_t modeByte[] = {GuestSession::kWriteModeCommand, 0x4E, GuestSession::kReadStatus};
     FuzzInput traffic(modeByte, sizeof modeByte);
     session.run(traffic);
-    // A name too long for the path buffer is never opened.
+    // A name too long for the message buffer is never opened.
     const bool opens = !portRefuses && strnlen(settings.portName, kPortNameSize) <= kMaxPortNameLength;
-    FUZZ_CHECK(session.device.portOpen() == opens, "port open state differs from what the name and port allow");
+    FUZZ_CHECK(session.device.inspect().lineOpen == opens, "line open state differs from what the name and line allow");
 }
 }  // namespace
 

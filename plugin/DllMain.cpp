@@ -1,9 +1,14 @@
-// Module load and unload: the one device, wired to the real port, message
-// boxes, the status panel and the settings file.
+// Module load and unload: the one device, wired to the kinds of line a user
+// can name, message boxes, the status panel and the settings file.
 #include <windows.h>
 
-#include "platform/win32/LineSelector.h"
+#include "platform/com/ComPortLine.h"
+#include "platform/lines/LineKindCatalog.h"
+#include "platform/network/NetworkLineKind.h"
+#include "platform/win32/PerformanceCounterClock.h"
+#include "platform/win32/Win32CommApi.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/WinsockNetwork.h"
 #include "plugin/PluginModule.h"
 #include "plugin/Win32Module.h"
 #include "ui/StatusPanel.h"
@@ -11,8 +16,14 @@
 
 namespace {
 HINSTANCE instance = nullptr;
-Win32SerialPorts comPorts;
-LineSelector serialPorts(comPorts);  // network line names reach the network, others the COM port
+Win32CommApi commApi;
+WinsockNetwork network;
+PerformanceCounterClock monotonicClock;
+ComPortKind comPorts(commApi);
+NetworkLineKind networkLines(network, monotonicClock);
+// Each kind in turn is asked whether a name is its own; a COM port is any
+// name none of them claims.
+LineKindCatalog lineKinds({&networkLines}, comPorts);
 Win32UserAlert userAlert;
 Win32Profile settingsFile;
 }  // namespace
@@ -23,7 +34,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         instance = module;
-        loadPlugin(Platform{&serialPorts, &userAlert, &panelFieldPoster()}, &statusPanel(), &settingsFile);
+        loadPlugin(Platform{&lineKinds, &userAlert, &panelFieldPoster()}, &statusPanel(), &settingsFile);
         loadLedBitmaps(module);
     } else if (reason == DLL_PROCESS_DETACH) {
         unloadPlugin();

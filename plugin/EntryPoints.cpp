@@ -28,24 +28,16 @@ RS232C_EXPORT std::int32_t HOSTCALL DeviceEntry(HostServices* services)
 {
     PluginModule& module = plugin();
     Rs232cDevice& device = module.device;
-    {
-        ScopedLock lock(device.deviceLock);
-        module.interruptLine.lend(services->irqController->raiseIrq);
-        module.hostTimer.lend(services->timerService);
-    }
-    bool acquired;
-    {
-        ScopedLock timer(device.timerLock);
-        acquired = module.hostTimer.acquire();
-    }
-    if (!acquired) {
-        if (device.platform.alert) device.platform.alert->show(kTimerAcquireFailed);
+    // The adapters take the host's services before the device is given them,
+    // so that no call of the device ever finds one half lent.
+    module.interruptLine.lend(services->irqController->raiseIrq);
+    module.hostTimer.lend(services->timerService);
+    device.lendHost(HostLinks{&module.hostTimer, &module.interruptLine});
+    if (!device.acquireTimer()) {
+        if (module.alert) module.alert->show(kTimerAcquireFailed);
         return 0;
     }
-    {
-        ScopedLock lock(device.deviceLock);
-        device.systemClock = services->machine->systemClock;
-    }
+    device.setSystemClock(services->machine->systemClock);
 
     services->registerReset(&host_handlers::reset);
     services->registerPortWrite(0x30, &host_handlers::writeData);

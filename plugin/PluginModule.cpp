@@ -1,7 +1,9 @@
 #include "plugin/PluginModule.h"
 
 namespace {
-PluginModule module;
+// Never destroyed: at unload the line stays open, as the host expects, and
+// no destructor runs while the loader holds its lock.
+PluginModule& module = *new PluginModule();
 
 // The host's timer callback carries no context, so the device it ticks is
 // found here: the module's one device while the module is loaded.
@@ -20,7 +22,7 @@ void loadPlugin(const Platform& platform, PanelControl* panel, PrivateProfile* p
     module.device.construct(platform);
     module.hostTimer.reset(&tickCallback);
     module.interruptLine.lend(nullptr);
-    module.device.host = HostLinks{&module.hostTimer, &module.interruptLine};
+    module.alert = platform.alert;
     module.panel = panel;
     module.profile = profile;
     module.settingsPath[0] = '\0';

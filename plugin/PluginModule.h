@@ -14,6 +14,7 @@ struct PluginModule {
     Rs232cDevice device;
     HostTimerService hostTimer;        // lent by DeviceEntry
     HostInterruptLine interruptLine;   // lent by DeviceEntry
+    UserAlert* alert;                  // for DeviceEntry's own message
     PanelControl* panel;
     PrivateProfile* profile;
     char settingsPath[kSettingsPathSize];  // empty until SetPath names a usable file
@@ -22,7 +23,7 @@ struct PluginModule {
 PluginModule& plugin();
 
 // Module load and unload. Unloading destroys the device's locks only: the
-// port stays open and the host's timer is left as it is, its expiries from
+// line stays open and the host's timer is left as it is, its expiries from
 // then on ticking nothing.
 void loadPlugin(const Platform& platform, PanelControl* panel, PrivateProfile* profile);
 void unloadPlugin();

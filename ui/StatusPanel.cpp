@@ -56,9 +56,7 @@ void forgetPanel(HWND panel)
     panelWindow.compare_exchange_strong(expected, nullptr);
     Rs232cDevice* shown = deviceOf(panel);
     if (!shown) return;
-    Rs232cDevice& device = *shown;
-    ScopedLock lock(device.deviceLock);
-    if (device.panel == panel) device.panel = nullptr;
+    shown->clearPanel(panel);
 }
 
 INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lParam)
@@ -123,10 +121,7 @@ HWND createStatusPanel(HINSTANCE resources, HWND tabs, int position, Rs232cDevic
                                     reinterpret_cast<LPARAM>(&device));
     if (!panel) return nullptr;
     panelWindow.store(panel);
-    {
-        ScopedLock lock(device.deviceLock);
-        device.panel = panel;
-    }
+    device.setPanel(panel);
 
     char label[] = "232C";
     TCITEMA item = {};

@@ -1,25 +1,8 @@
-// The device's platform seam on Windows: the comm API and MessageBoxA.
+// The user's attention on Windows: a message box with no owner, the default
+// title and OK only.
 #pragma once
 
-#include <windows.h>
-
 #include "device/Platform.h"
-
-class Win32SerialPorts final : public SerialPorts {
-public:
-    PortHandle open(const char* path) override;
-    bool close(PortHandle port) override;
-    bool getState(PortHandle port, CommState& state) override;
-    bool setState(PortHandle port, const CommState& state) override;
-    bool setTimeouts(PortHandle port, const CommTimeouts& timeouts) override;
-    bool setEventMask(PortHandle port, std::uint32_t mask) override;
-    bool purge(PortHandle port, std::uint32_t flags) override;
-    bool escape(PortHandle port, EscapeCode code) override;
-    bool getModemStatus(PortHandle port, std::uint32_t& lines) override;
-    bool clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t& inputQueued) override;
-    bool readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& bytesRead) override;
-    bool writeByte(PortHandle port, std::uint8_t byte) override;
-};
 
 class Win32UserAlert final : public UserAlert {
 public:

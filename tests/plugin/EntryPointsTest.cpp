@@ -13,7 +13,7 @@
 #include "plugin/PluginModule.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FakeHostService.h"
-#include "tests/support/FakeSerialPorts.h"
+#include "tests/support/FakeLine.h"
 #include "tests/support/IniProfile.h"
 
 namespace {
@@ -111,8 +111,9 @@ private:
         const bool locked = lock_order::heldDepth(LockRank::Device) + lock_order::heldDepth(LockRank::Register) +
                                 lock_order::heldDepth(LockRank::Timer) !=
                             0;
+        const ChipRegisters chip = device_.inspect().chip;
         char text[64];
-        std::snprintf(text, sizeof text, "%s mask=%u portB=0x%02X%s", what, device_.chip.intMask, device_.chip.portB,
+        std::snprintf(text, sizeof text, "%s mask=%u portB=0x%02X%s", what, chip.intMask, chip.portB,
                       locked ? " locked" : "");
         events.push_back(text);
     }
@@ -142,7 +143,7 @@ protected:
     {
         lock_order::setViolationHandler(failOnLockOrderViolation);
         host = &registrations;
-        loadPlugin(Platform{&port, &alert, &fields}, &panel, &profile);
+        loadPlugin(Platform{&lines, &alert, &fields}, &panel, &profile);
         SetPath("settings.ini");
 
         machine.systemClock = 2457600;
@@ -165,6 +166,7 @@ protected:
 
     void TearDown() override
     {
+        device().powerOff();  // a line still open closes while its catalog exists
         unloadPlugin();
         host = nullptr;
         lock_order::setViolationHandler(nullptr);
@@ -172,7 +174,7 @@ protected:
 
     Rs232cDevice& device() { return plugin().device; }
 
-    FakeSerialPorts port;
+    FakeLines lines;
     LockCheckingAlert alert;
     FakePanel fields;
     IniTextProfile profile{"[RS-232C]\nPORT=COM2\nLOCK=0\n"};
@@ -192,9 +194,10 @@ protected:
 TEST_F(EntryPoints, SetPathLoadsBothCopies)
 {
     EXPECT_STREQ(plugin().settingsPath, "settings.ini");
-    EXPECT_STREQ(device().configuredSettings.portName, "COM2");
-    EXPECT_EQ(device().appliedSettings.lock, 0);
-    EXPECT_EQ(device().appliedSettings.baudRate, 9600);
+    const DeviceState state = device().inspect();
+    EXPECT_STREQ(state.configuredSettings.portName, "COM2");
+    EXPECT_EQ(state.appliedSettings.lock, 0);
+    EXPECT_EQ(state.appliedSettings.baudRate, 9600);
 }
 
 TEST_F(EntryPoints, AnOverlongSettingsPathLeavesNoFileAndTheDefaults)
@@ -202,8 +205,9 @@ TEST_F(EntryPoints, AnOverlongSettingsPathLeavesNoFileAndTheDefaults)
     const std::string tooLong(kSettingsPathSize + 40, 'p');
     SetPath(tooLong.c_str());
     EXPECT_STREQ(plugin().settingsPath, "");
-    EXPECT_STREQ(device().appliedSettings.portName, "COM1");
-    EXPECT_EQ(device().configuredSettings.lock, 1);
+    const DeviceState state = device().inspect();
+    EXPECT_STREQ(state.appliedSettings.portName, "COM1");
+    EXPECT_EQ(state.configuredSettings.lock, 1);
 }
 
 TEST_F(EntryPoints, DeviceEntryTakesTheTimerAndRegistersInOrder)
@@ -217,7 +221,7 @@ TEST_F(EntryPoints, DeviceEntryTakesTheTimerAndRegistersInOrder)
     EXPECT_EQ(timerCalls[0].value, 0);
     EXPECT_NE(timerCalls[0].callback, nullptr);
     EXPECT_EQ(timerCalls[0].slot, plugin().hostTimer.slot());
-    EXPECT_EQ(device().systemClock, 2457600u);
+    EXPECT_EQ(device().inspect().systemClock, 2457600u);
     EXPECT_TRUE(alert.shown.empty());
 }
 
@@ -227,22 +231,20 @@ TEST_F(EntryPoints, TheDevicesTimerAndInterruptReachTheHostsServiceAndLine)
     const TickCallback tick = timerHost.calls()[0].callback;
     timerHost.clear();
 
-    // Re-arming: stop, the period with the tick callback, start, all on the slot.
-    device().rearm();
-    const std::vector<HostTimerCall> arm = timerHost.calls();
-    ASSERT_EQ(arm.size(), 3u);
-    EXPECT_EQ(arm[0].operation, TimerStop);
-    EXPECT_EQ(arm[0].callback, nullptr);
-    EXPECT_EQ(arm[1].operation, TimerSet);
-    EXPECT_EQ(arm[1].value, 2666);  // 8 bits at 300 bit/s: no port, no speed computed yet
-    EXPECT_EQ(arm[1].callback, tick);
-    EXPECT_EQ(arm[2].operation, TimerStart);
-    EXPECT_EQ(arm[2].callback, nullptr);
-    for (const HostTimerCall& call : arm) EXPECT_EQ(call.slot, plugin().hostTimer.slot());
-
-    // The callback ticks the module's device: a tick re-arms.
-    timerHost.clear();
+    // A tick stops the timer, then re-arms: stop, the period with the tick
+    // callback, start, all on the slot.
     tick();
+    const std::vector<HostTimerCall> arm = timerHost.calls();
+    ASSERT_EQ(arm.size(), 4u);
+    EXPECT_EQ(arm[0].operation, TimerStop);
+    EXPECT_EQ(arm[1].operation, TimerStop);
+    EXPECT_EQ(arm[1].callback, nullptr);
+    EXPECT_EQ(arm[2].operation, TimerSet);
+    EXPECT_EQ(arm[2].value, 2666);  // 8 bits at 300 bit/s: no line, no speed computed yet
+    EXPECT_EQ(arm[2].callback, tick);
+    EXPECT_EQ(arm[3].operation, TimerStart);
+    EXPECT_EQ(arm[3].callback, nullptr);
+    for (const HostTimerCall& call : arm) EXPECT_EQ(call.slot, plugin().hostTimer.slot());
     EXPECT_TRUE(timerHost.armed());
 
     // An interrupt goes to line 4.
@@ -258,7 +260,7 @@ TEST_F(EntryPoints, AfterUnloadingTheTickCallbackTicksNothing)
     timerHost.clear();
     tick();
     EXPECT_TRUE(timerHost.calls().empty());
-    loadPlugin(Platform{&port, &alert, &fields}, &panel, &profile);  // for TearDown
+    loadPlugin(Platform{&lines, &alert, &fields}, &panel, &profile);  // for TearDown
 }
 
 TEST_F(EntryPoints, RegisteredPortHandlersDriveTheUsart)
@@ -269,10 +271,9 @@ TEST_F(EntryPoints, RegisteredPortHandlersDriveTheUsart)
     EXPECT_EQ(registrations.read32() & kStatusTxReady, 0);
     EXPECT_EQ(registrations.read30(), 0);  // nothing received
 
-    port.setModemLines(kModemCtsOn);
-    registrations.write32(0x4E);  // asynchronous mode byte: opens the configured port
-    ASSERT_EQ(port.openCount(), 1u);
-    EXPECT_EQ(port.callsOf(PortOp::Open)[0].path, "//./COM2");
+    lines.setInputs(ModemInputs{true, false, false, false});
+    registrations.write32(0x4E);  // asynchronous mode byte: opens the configured line
+    EXPECT_EQ(lines.opened(), std::vector<std::string>{"COM2"});
     EXPECT_TRUE(timerHost.armed());
 }
 
@@ -294,8 +295,8 @@ TEST_F(EntryPoints, ResetStartsThePanelTimerBeforeResetting)
     device().writePortC(kEnableRxReady);
     EXPECT_EQ(registrations.reset(), 0);
     EXPECT_EQ(panel.events, std::vector<std::string>{"start mask=1 portB=0x00"});
-    EXPECT_EQ(device().chip.intMask, 0);
-    EXPECT_EQ(device().chip.status, kStatusTxReady | kStatusTxEmpty);
+    EXPECT_EQ(device().inspect().chip.intMask, 0);
+    EXPECT_EQ(device().inspect().chip.status, kStatusTxReady | kStatusTxEmpty);
 }
 
 TEST_F(EntryPoints, PowerOffStopsTimerThenPowersOffThenDarkensWithNoLockHeld)
@@ -307,7 +308,7 @@ TEST_F(EntryPoints, PowerOffStopsTimerThenPowersOffThenDarkensWithNoLockHeld)
     EXPECT_EQ(registrations.powerOff(), 0u);
     EXPECT_EQ(panel.events, (std::vector<std::string>{"stop mask=0 portB=0x00", "darken mask=0 portB=0xE0"}));
     EXPECT_EQ(timerHost.operations(), std::vector<std::int32_t>{TimerHalt});
-    EXPECT_EQ(device().chip.status, kStatusTxEmpty);
+    EXPECT_EQ(device().inspect().chip.status, kStatusTxEmpty);
 }
 
 TEST_F(EntryPoints, HandlersWithoutAPanelStillWork)
@@ -316,7 +317,7 @@ TEST_F(EntryPoints, HandlersWithoutAPanelStillWork)
     ASSERT_EQ(DeviceEntry(&services), 1);
     EXPECT_EQ(registrations.reset(), 0);
     EXPECT_EQ(registrations.powerOff(), 0u);
-    EXPECT_EQ(device().chip.portB, kPortBAllOff);
+    EXPECT_EQ(device().inspect().chip.portB, kPortBAllOff);
 }
 
 TEST_F(EntryPoints, ARefusedTimerShowsTheMessageAndRegistersNothing)
@@ -325,7 +326,7 @@ TEST_F(EntryPoints, ARefusedTimerShowsTheMessageAndRegistersNothing)
     EXPECT_EQ(DeviceEntry(&services), 0);
     EXPECT_TRUE(registrations.log.empty());
     EXPECT_EQ(alert.shown, std::vector<std::string>{kTimerAcquireFailed});
-    EXPECT_EQ(device().systemClock, 0u);
+    EXPECT_EQ(device().inspect().systemClock, 0u);
 }
 
 TEST_F(EntryPoints, DeviceConectHooksTheSystemPortAndTimer2)
@@ -345,7 +346,7 @@ TEST_F(EntryPoints, DeviceConectHooksTheSystemPortAndTimer2)
 
     ASSERT_NE(channel.countChanged, nullptr);
     channel.countChanged(32);
-    EXPECT_EQ(device().timer2Count, 32);
+    EXPECT_EQ(device().inspect().timer2Count, 32);
 }
 
 TEST_F(EntryPoints, DeviceConectLeavesATakenTimer2SlotAlone)

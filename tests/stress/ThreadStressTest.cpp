@@ -19,7 +19,7 @@
 #include "device/Rs232cDevice.h"
 #include "tests/stress/HostTimerThread.h"
 #include "tests/support/DeviceFixture.h"
-#include "tests/support/FakeSerialPorts.h"
+#include "tests/support/FakeLine.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -89,19 +89,19 @@ protected:
     void SetUp() override
     {
         lock_order::setViolationHandler(countViolation);
-        device.construct(Platform{&port, &alert, &panel});
+        device.construct(Platform{&lines, &alert, &panel});
         device.storeSettings(makeSettings("COM1"), true);
-        port.setModemLines(kModemCtsOn | kModemDsrOn);
+        lines.setInputs(kCtsDsrOn);
         timer = std::make_unique<HostTimerThread>(std::chrono::microseconds(1), [this] { device.tick(); });
-        ScopedLock lock(device.deviceLock);
-        device.host = HostLinks{timer.get(), &interruptLine};
-        device.systemClock = 2457600;
-        device.panel = reinterpret_cast<WindowHandle>(std::uintptr_t{0x1234});
+        device.lendHost(HostLinks{timer.get(), &interruptLine});
+        device.setSystemClock(2457600);
+        device.setPanel(reinterpret_cast<WindowHandle>(std::uintptr_t{0x1234}));
     }
 
     void TearDown() override
     {
-        timer.reset();  // no tick may run into a destroyed device
+        device.powerOff();  // the line closes while its catalog exists
+        timer.reset();      // no tick may run into a destroyed device
         device.destroy();
         lock_order::setViolationHandler(nullptr);
     }
@@ -174,32 +174,40 @@ protected:
                              false);
     }
 
-    // The far end and the port driver: input, modem lines, line errors, and
-    // now and then an operation that fails for a moment.
+    // The far end and the line's driver: input, modem inputs, receive errors,
+    // a line that goes for a moment, and now and then an operation that fails.
     void playLine(Random& random)
     {
         switch (random.below(8)) {
         case 0:
         case 1:
         case 2:
-            if (port.pendingInput() < 64) port.receive(std::vector<std::uint8_t>(1 + random.below(4), 0x55));
+            if (lines.pendingInput() < 64) lines.receive(std::string(1 + random.below(4), 'U'));
             break;
-        case 3:
-            port.setModemLines(random.below(4) ? kModemCtsOn | kModemDsrOn | kModemRlsdOn : random.below(256));
-            break;
-        case 4: port.addLineErrors(random.below(16)); break;
-        case 5: {
-            const PortOp op = static_cast<PortOp>(random.below(static_cast<std::uint32_t>(PortOp::WriteByte) + 1));
-            port.failOperation(op);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-            port.failOperation(op, false);
+        case 3: {
+            const std::uint32_t bits = random.below(16);
+            lines.setInputs(random.below(4) ? ModemInputs{true, true, false, true}
+                                            : ModemInputs{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0});
             break;
         }
-        default: port.clearCalls(); break;  // the fake logs every call: keep it small
+        case 4: lines.addErrors(static_cast<std::uint8_t>(random.below(8))); break;
+        case 5: {
+            const LineOp op = static_cast<LineOp>(random.below(static_cast<std::uint32_t>(LineOp::Restored) + 1));
+            if (op == LineOp::State) {
+                lines.setState(LineState::Gone);
+            } else {
+                lines.fail(op);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            lines.setState(LineState::Open);
+            lines.fail(op, false);
+            break;
+        }
+        default: lines.clearLog(); break;  // the fake logs every call: keep it small
         }
     }
 
-    FakeSerialPorts port;
+    FakeLines lines;
     CountingAlert alert;
     CountingPanel panel;
     Rs232cDevice device;
@@ -260,7 +268,7 @@ TEST_F(ThreadStress, NoRaceNoLockInversionNoDeadlock)
     for (std::thread& thread : threads) thread.join();
 
     std::printf("%llu ticks, %llu bytes sent, %llu received, %llu interrupt requests, %d message boxes\n",
-                static_cast<unsigned long long>(timer->ticks()), static_cast<unsigned long long>(port.written().size()),
+                static_cast<unsigned long long>(timer->ticks()), static_cast<unsigned long long>(lines.written().size()),
                 static_cast<unsigned long long>(bytesReceived.load()),
                 static_cast<unsigned long long>(interruptRequests.load()), alert.shown.load());
     for (const Worker* worker : workers)
@@ -271,7 +279,8 @@ TEST_F(ThreadStress, NoRaceNoLockInversionNoDeadlock)
     for (const Worker* worker : workers) EXPECT_GT(worker->operations, 10u) << worker->name << " made no progress";
     // The run did what it is for: the timer ticked and data moved both ways.
     EXPECT_GT(timer->ticks(), 100u);
-    EXPECT_GT(port.written().size(), 0u);
+    EXPECT_GT(lines.written().size(), 0u);
+    EXPECT_EQ(lines.callsWithoutLocks(), 0) << "a line call without the device's locks";
     EXPECT_GT(bytesReceived, 0u);
 }
 }  // namespace

@@ -6,8 +6,7 @@ void FakeHost::attach(Rs232cDevice& device)
         std::lock_guard<std::recursive_mutex> guard(mutex_);
         device_ = &device;
     }
-    ScopedLock lock(device.deviceLock);
-    device.host = HostLinks{this, this};
+    device.lendHost(HostLinks{this, this});
 }
 
 bool FakeHost::acquire()
@@ -127,8 +126,11 @@ void FakeHost::clearIrqs()
 
 void FakeAlert::show(const char* text)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    shown_.emplace_back(text);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        shown_.emplace_back(text);
+    }
+    if (look_) look_();
 }
 
 std::vector<std::string> FakeAlert::shown() const

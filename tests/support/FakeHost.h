@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -66,16 +67,19 @@ private:
     bool running_ = false;
 };
 
-// Records the texts the device would show in message boxes.
+// Records the texts the device would show in message boxes. A test may also
+// look on while "the user reads" each one.
 class FakeAlert final : public UserAlert {
 public:
     void show(const char* text) override;
     std::vector<std::string> shown() const;
     void clear();
+    void whileShown(std::function<void()> look) { look_ = std::move(look); }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> shown_;
+    std::function<void()> look_;
 };
 
 // Records panel field writes in order.

@@ -1,10 +1,10 @@
-// The character timer: the periods it asks the host for, the timer calls it
-// makes, what each tick moves between the chip and the port and when it
-// raises line 4, and what a Timer2 change does in each programming state.
-#include "tests/unit/SerialEngineTest.h"
+// The character timer: the periods it asks the host for, what each tick moves
+// between the chip and the line and when it raises line 4, and what a Timer2
+// change does in each programming state.
+#include "tests/support/DeviceFixture.h"
 
 namespace {
-class CharacterTimer : public EngineTest {};
+class CharacterTimer : public DeviceTest {};
 
 TEST_F(CharacterTimer, PeriodsCarryTheLostFractionAt9600)
 {
@@ -13,31 +13,42 @@ TEST_F(CharacterTimer, PeriodsCarryTheLostFractionAt9600)
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{93, 94, 94, 94, 93}));
 }
 
-TEST_F(CharacterTimer, PeriodsWithoutAPortCountEightBits)
+TEST_F(CharacterTimer, PeriodsWithoutALineCountEightBits)
 {
     loadSettings(makeSettings("COM1"));
-    port.failOpenOf("//./COM1");
-    programAsync(0x4E, kClock, 16);
+    lines.refuseOpenOf("COM1");
+    programAsync(0x4E);
     host.fireTimes(9);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{83, 83, 83, 84, 83, 83, 84, 83, 83, 84}));
 }
 
-TEST_F(CharacterTimer, PeriodFollowsThePortsCharacterFormat)
+TEST_F(CharacterTimer, PeriodFollowsTheFormatTheLineRunsWith)
 {
     loadSettings(makeSettings("COM1"));
-    programAsync(0xFA, kClock, 16);  // 7 bits, even parity, two stop bits: 10.0 bits
+    programAsync(0xFA);  // 7 bits, even parity, two stop bits: 10.0 bits
     EXPECT_EQ(host.periods(), std::vector<std::int32_t>{104});
     device.writeModeCommand(0x40);
     device.writeModeCommand(0x83);  // x64 at 2400: 5 bits, 1.5 stop bits: 6.5 bits
     EXPECT_EQ(host.periods().back(), 270);
+
+    // What the line reports counts, not what it was asked for; a format that
+    // cannot be read counts 8 bits and is asked for again at the next re-arm.
+    lines.setFormat({2400, 8, Parity::Odd, StopBits::Two, true});
+    device.timer2Changed(16);  // the rate rewritten: the format is read afresh
+    EXPECT_EQ(host.periods().back(), 459);  // 11.0 bits at 2400: 458.33, plus the carry
+    lines.fail(LineOp::ReadFormat);
+    device.timer2Changed(16);
+    host.fire();
+    EXPECT_EQ(lines.countOf(LineOp::ReadFormat), 5u);
+    EXPECT_EQ(host.periods().back(), 333);  // 8.0 bits at 2400: 333.33
 }
 
 TEST_F(CharacterTimer, PeriodIsNeverZero)
 {
     // A hand-edited settings file locking 0-bit characters at 115200: one stop
     // bit alone lasts 0.87 timer units.
-    loadSettings(makeSettings("COM1", 1, 115200, kNoParity, kOneStopBit, 0));
-    programAsync(0x4E, kClock, 16);
+    loadSettings(makeSettings("COM1", 1, 115200, 0, 0, 0));
+    programAsync(0x4E);
     host.fireTimes(2);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{1, 1, 1}));
 }
@@ -61,17 +72,16 @@ TEST_F(CharacterTimer, EveryTickArmsTheNextCharacterTime)
     EXPECT_EQ(host.fireTimes(3), 3);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{94, 94, 94}));
     EXPECT_TRUE(host.running());
-    // The character format was read at the mode byte; ticks do not read it again.
-    EXPECT_EQ(port.callsOf(PortOp::GetState).size(), 3u);  // open, mode byte, first re-arm
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>(3, "ClearErrors")));
+    // The format was read at the mode byte; ticks do not read it again.
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>(3, "PollErrors")));
 }
 
 // Transfers, with the transmitter and receiver enabled and CTS on.
-class Transfer : public EngineTest {
+class Transfer : public DeviceTest {
 protected:
     void SetUp() override
     {
-        EngineTest::SetUp();
+        DeviceTest::SetUp();
         programmed(0x37);
     }
     void enable(std::uint8_t mask)
@@ -88,19 +98,19 @@ TEST_F(Transfer, AByteLeavesOnTheSecondTick)
     mark();
 
     host.fire();  // holding -> shift: the TxRDY interrupt
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"ClearErrors", "GetModemStatus"}));
-    EXPECT_TRUE(port.written().empty());
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "ReadInputs"}));
+    EXPECT_TRUE(lines.written().empty());
     EXPECT_EQ(host.irqCount(), 1);
     EXPECT_EQ(device.readStatus() & (kStatusTxReady | kStatusTxEmpty), kStatusTxReady);
 
     mark();
-    host.fire();  // shift -> port: the TxEMPTY interrupt
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"ClearErrors", "WriteByte 0x41"}));
+    host.fire();  // shift -> line: the TxEMPTY interrupt
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "WriteByte 0x41"}));
     EXPECT_EQ(host.irqCount(), 2);
 
     host.fire();  // nothing left to do
     EXPECT_EQ(host.irqCount(), 2);
-    EXPECT_EQ(port.written(), std::vector<std::uint8_t>{'A'});
+    EXPECT_EQ(lines.written(), "A");
 }
 
 TEST_F(Transfer, ReceiveSendAdvanceInOneTickRaiseOnce)
@@ -109,16 +119,15 @@ TEST_F(Transfer, ReceiveSendAdvanceInOneTickRaiseOnce)
     device.writeData('A');
     host.fire();
     device.writeData('B');
-    port.receive("Z");
+    lines.receive("Z");
     host.clearIrqs();
     mark();
 
     host.fire();
 
-    EXPECT_EQ(logSinceMark(),
-              (std::vector<std::string>{"ClearErrors", "ReadByte", "WriteByte 0x41", "GetModemStatus"}));
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "ReadByte", "WriteByte 0x41", "ReadInputs"}));
     EXPECT_EQ(host.irqCount(), 1);
-    EXPECT_EQ(device.chip.txShift, 'B');
+    EXPECT_EQ(chip().txShift, 'B');
     EXPECT_EQ(device.readData(), 'Z');
 }
 
@@ -132,7 +141,7 @@ TEST_F(Transfer, TxEmptyWaitsForBothRegisters)
     EXPECT_EQ(host.irqCount(), 0);
     host.fire();  // B leaves: now both are empty
     EXPECT_EQ(host.irqCount(), 1);
-    EXPECT_EQ(port.written(), (std::vector<std::uint8_t>{'A', 'B'}));
+    EXPECT_EQ(lines.written(), "AB");
 }
 
 TEST_F(Transfer, EachConditionRaisesOnlyWhenEnabled)
@@ -146,7 +155,7 @@ TEST_F(Transfer, EachConditionRaisesOnlyWhenEnabled)
         SCOPED_TRACE(static_cast<int>(c.mask));
         device.readData();
         enable(c.mask);
-        port.receive("Z");
+        lines.receive("Z");
         device.writeData('A');
         host.fireTimes(2);  // tick 1: receive and advance; tick 2: send
         EXPECT_EQ(host.irqCount(), c.irqs);
@@ -157,22 +166,22 @@ TEST_F(Transfer, ReceiverDisabledConsumesAndDropsTheByte)
 {
     device.writeModeCommand(0x33);  // transmitter only
     enable(kEnableRxReady);
-    port.receive("Z");
+    lines.receive("Z");
     host.fire();
-    EXPECT_EQ(port.pendingInput(), 0u);
-    EXPECT_EQ(device.chip.rxReady, 0);
+    EXPECT_EQ(lines.pendingInput(), 0u);
+    EXPECT_EQ(chip().rxReady, 0);
     EXPECT_EQ(device.readStatus() & kStatusRxReady, 0);
     EXPECT_EQ(host.irqCount(), 0);
 }
 
-TEST_F(Transfer, UnreadByteLeavesTheRestInThePort)
+TEST_F(Transfer, UnreadByteLeavesTheRestOnTheLine)
 {
-    port.receive("XY");
+    lines.receive("XY");
     host.fire();
     mark();
     host.fire();
-    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"ClearErrors"});  // no read while one is held
-    EXPECT_EQ(port.pendingInput(), 1u);
+    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"PollErrors"});  // no read while one is held
+    EXPECT_EQ(lines.pendingInput(), 1u);
     EXPECT_EQ(device.readData(), 'X');
     host.fire();
     EXPECT_EQ(device.readData(), 'Y');
@@ -184,54 +193,54 @@ TEST_F(Transfer, TransmitterDisabledHoldsTheByteInTheShiftRegister)
     enable(kEnableTxReady);
     device.writeData('A');
     host.fireTimes(3);
-    EXPECT_EQ(device.chip.txShiftFull, 1);
-    EXPECT_EQ(device.chip.txHoldingFull, 0);
+    EXPECT_EQ(chip().txShiftFull, 1);
+    EXPECT_EQ(chip().txHoldingFull, 0);
     EXPECT_EQ(host.irqCount(), 1);  // moving into the shift register still raises
-    EXPECT_TRUE(port.written().empty());
+    EXPECT_TRUE(lines.written().empty());
 
     device.writeModeCommand(0x37);
     host.fire();
-    EXPECT_EQ(port.written(), std::vector<std::uint8_t>{'A'});
+    EXPECT_EQ(lines.written(), "A");
 }
 
 TEST_F(Transfer, WithoutCtsTheByteStaysInTheHoldingRegister)
 {
-    for (bool queryFails : {false, true}) {
-        SCOPED_TRACE(queryFails ? "modem status unreadable" : "CTS off");
-        port.setModemLines(queryFails ? kModemCtsOn : kModemDsrOn);
-        port.failOperation(PortOp::GetModemStatus, queryFails);
+    for (bool unreadable : {false, true}) {
+        SCOPED_TRACE(unreadable ? "inputs unreadable" : "CTS off");
+        lines.setInputs(unreadable ? kCtsOn : ModemInputs{false, true, false, false});
+        lines.fail(LineOp::ReadInputs, unreadable);
         device.writeData('A');
         host.fireTimes(3);
-        EXPECT_EQ(device.chip.txHoldingFull, 1);
-        EXPECT_EQ(device.chip.txShiftFull, 0);
-        EXPECT_TRUE(port.written().empty());
+        EXPECT_EQ(chip().txHoldingFull, 1);
+        EXPECT_EQ(chip().txShiftFull, 0);
+        EXPECT_TRUE(lines.written().empty());
     }
 }
 
 TEST_F(Transfer, FailedReadKeepsTheByteFailedWriteEmptiesTheShiftRegister)
 {
     enable(kEnableTxEmpty);
-    port.failOperation(PortOp::ReadByte);
-    port.failOperation(PortOp::WriteByte);
-    port.receive("Z");
+    lines.fail(LineOp::ReadByte);
+    lines.fail(LineOp::WriteByte);
+    lines.receive("Z");
     device.writeData('A');
     host.fireTimes(2);
-    EXPECT_EQ(device.chip.rxReady, 0);
+    EXPECT_EQ(chip().rxReady, 0);
     EXPECT_EQ(device.readStatus() & kStatusRxReady, 0);
-    EXPECT_EQ(device.chip.txShiftFull, 0);
-    EXPECT_EQ(port.callsOf(PortOp::WriteByte).size(), 1u);
+    EXPECT_EQ(chip().txShiftFull, 0);
+    EXPECT_EQ(lines.countOf(LineOp::WriteByte), 1u);
     EXPECT_EQ(host.irqCount(), 1);  // the shift register emptied all the same
 
-    port.failOperation(PortOp::ReadByte, false);
+    lines.fail(LineOp::ReadByte, false);
     host.fire();
     EXPECT_EQ(device.readData(), 'Z');
 }
 
-TEST_F(CharacterTimer, WithoutAPortATickMovesNothing)
+TEST_F(CharacterTimer, WithoutALineATickMovesNothing)
 {
     loadSettings(makeSettings("COM1"));
-    port.failOpenOf("//./COM1");
-    programAsync(0x4E, kClock, 16);
+    lines.refuseOpenOf("COM1");
+    programAsync(0x4E);
     device.writeModeCommand(0x37);
     device.writePortC(kEnableMask);
     device.writeData('A');
@@ -240,40 +249,42 @@ TEST_F(CharacterTimer, WithoutAPortATickMovesNothing)
     EXPECT_EQ(host.fireTimes(3), 3);
     EXPECT_TRUE(logSinceMark().empty());
     EXPECT_EQ(host.irqCount(), 0);
-    EXPECT_EQ(device.chip.txHoldingFull, 1);
+    EXPECT_EQ(chip().txHoldingFull, 1);
 }
+
+// ---- Timer2 changes ----
 
 TEST_F(CharacterTimer, Timer2CountZeroIsStoredAsOne)
 {
     showPanel();
     device.timer2Changed(0);
-    EXPECT_EQ(device.timer2Count, 1);
+    EXPECT_EQ(state().timer2Count, 1);
     EXPECT_EQ(panel.latest(kFieldTimer2Count), "1");
 }
 
 TEST_F(CharacterTimer, Timer2ChangeBeforeACommandOnlyStoresTheCount)
 {
-    programmed(0x40);  // port open, a mode byte expected
+    programmed(0x40);  // line open, a mode byte expected
     showPanel();
     host.clearTimerCalls();
     mark();
     device.timer2Changed(8);
-    EXPECT_EQ(device.timer2Count, 8);
-    EXPECT_EQ(device.computedBaud, 9600u);
+    EXPECT_EQ(state().timer2Count, 8);
+    EXPECT_EQ(state().computedBaud, 9600u);
     EXPECT_TRUE(logSinceMark().empty());
     EXPECT_TRUE(host.timerCalls().empty());
     EXPECT_EQ(panel.writes(), (std::vector<std::pair<int, std::string>>{{kFieldTimer2Count, "8"}}));
 }
 
-TEST_F(CharacterTimer, Timer2ChangeReratesTheProgrammedPort)
+TEST_F(CharacterTimer, Timer2ChangeReratesTheProgrammedLine)
 {
     programmed();
     showPanel();
     host.clearTimerCalls();
     mark();
     device.timer2Changed(8);
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"GetState", "SetState 19200 8 N 1 flags=0x20A1", "GetState"}));
-    EXPECT_EQ(device.computedBaud, 19200u);
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"SetRate 19200", "ReadFormat"}));
+    EXPECT_EQ(state().computedBaud, 19200u);
     EXPECT_EQ(host.periods(), std::vector<std::int32_t>{46});  // 9.0 bits at 19200: 46.875
     EXPECT_TRUE(host.running());
     EXPECT_EQ(panel.writes().size(), 4u);
@@ -286,26 +297,23 @@ TEST_F(CharacterTimer, Timer2ChangeReratesTheProgrammedPort)
 TEST_F(CharacterTimer, Timer2ChangeReratesAfterSynchronousSetupToo)
 {
     loadSettings(makeSettings("COM1"));
-    device.systemClock = kClock;
+    device.setSystemClock(kClock);
     for (std::uint8_t value : {0x00, 0x16, 0x16}) device.writeModeCommand(value);
-    ASSERT_EQ(device.chip.programState, kExpectCommand);
+    ASSERT_EQ(chip().programState, kExpectCommand);
     mark();
     device.timer2Changed(16);  // factor 1: 153600, above the top rate
-    EXPECT_EQ(device.computedBaud, 153600u);
-    EXPECT_EQ(logSinceMark().at(1), "SetState 115200 8 N 1 flags=0x1");
+    EXPECT_EQ(state().computedBaud, 153600u);
+    EXPECT_EQ(logSinceMark().at(0), "SetRate 115200");
 }
 
-TEST_F(CharacterTimer, Timer2ChangeLeavesAPortThatIsNotReady)
+TEST_F(CharacterTimer, Timer2ChangeLeavesALineThatIsNotReady)
 {
     programmed();
-    {
-        ScopedLock lock(device.deviceLock);
-        device.chip.portReady = 0;  // as a block saved without a port restores it
-    }
+    restoreRegisters([](ChipRegisters&) {});  // as a block saved without its line restores it
     host.clearTimerCalls();
     mark();
     device.timer2Changed(8);
-    EXPECT_EQ(device.computedBaud, 19200u);
+    EXPECT_EQ(state().computedBaud, 19200u);
     EXPECT_TRUE(logSinceMark().empty());
     EXPECT_EQ(host.periods(), std::vector<std::int32_t>{46});
 }
@@ -313,35 +321,31 @@ TEST_F(CharacterTimer, Timer2ChangeLeavesAPortThatIsNotReady)
 TEST_F(CharacterTimer, Timer2ChangeReportsARefusedRate)
 {
     programmed();
-    for (PortOp failing : {PortOp::SetState, PortOp::GetState}) {
-        port.failOperation(failing);
-        alert.clear();
-        host.clearTimerCalls();
-        device.timer2Changed(8);
-        EXPECT_EQ(alert.shown(), std::vector<std::string>{kSetCommStateFailed});
-        EXPECT_EQ(host.periods().size(), 1u);  // paced at the new rate all the same
-        EXPECT_TRUE(host.running());
-    }
+    lines.fail(LineOp::SetRate);
+    host.clearTimerCalls();
+    device.timer2Changed(8);
+    EXPECT_EQ(alert.shown(), std::vector<std::string>{kSetCommStateFailed});
+    EXPECT_EQ(host.periods().size(), 1u);  // paced at the new rate all the same
+    EXPECT_TRUE(host.running());
 }
 
-TEST_F(CharacterTimer, DialogLockPacesAtOnceButLeavesThePortUntilTheNextChange)
+TEST_F(CharacterTimer, DialogLockPacesAtOnceButLeavesTheLineUntilTheNextChange)
 {
     showPanel();
     programmed();
     device.storeSettings(makeSettings("COM1", 1, 38400), false);  // the dialog's OK
     host.fireTimes(2);
     EXPECT_EQ(host.periods().back(), 23);  // 9.0 bits at 38400: 23.4375
-    EXPECT_EQ(port.callsOf(PortOp::SetState).size(), 2u);
-    EXPECT_EQ(port.currentState().BaudRate, 9600u);
+    EXPECT_EQ(lines.currentFormat().rate, 9600u);
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "9600");
 
-    device.timer2Changed(16);  // a Timer2 change applies the new rate to the port
-    EXPECT_EQ(port.currentState().BaudRate, 38400u);
+    device.timer2Changed(16);  // a Timer2 change applies the new rate to the line
+    EXPECT_EQ(lines.currentFormat().rate, 38400u);
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "38400");
-    device.reset();  // the refresh shows the rate over the settings the port last took
+    device.reset();  // the refresh shows the rate over the settings the line last took
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "9600");
     device.writeModeCommand(0x4E);
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "38400");
-    EXPECT_EQ(device.appliedSettings.lock, 1);
+    EXPECT_EQ(state().appliedSettings.lock, 1);
 }
 }  // namespace

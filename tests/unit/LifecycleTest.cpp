@@ -1,4 +1,5 @@
-// Machine reset, power-off, the two settings copies and the panel figures.
+// Machine reset, power-off, the two settings copies, the panel figures, the
+// host's services before they are lent, and the rate rule.
 #include <algorithm>
 #include <ostream>
 #include <vector>
@@ -8,62 +9,52 @@
 namespace {
 class Lifecycle : public DeviceTest {
 protected:
-    // COM1 at 9600 baud (2457600 / (16 * 16)), everything enabled and busy.
+    // COM1 at 9600 baud, everything enabled and busy, a parity error latched.
     void runningLine()
     {
-        loadSettings(makeSettings("COM1"));
-        port.setModemLines(kModemCtsOn | kModemDsrOn);
-        programAsync(0x4E, 2457600, 16);
-        ASSERT_TRUE(device.portOpen());
-        device.writeModeCommand(0x37);
+        programmed(0x37);
         device.writePortC(0x07);
         device.writeData('A');
-        port.addLineErrors(kLineErrorParity);
+        lines.addErrors(kLineErrorParity);
         ASSERT_EQ(device.readStatus(), 0x88);
-    }
-
-    // The fields written, each as often as it was written; the panel shows
-    // them all together, so their order is nothing the user sees.
-    std::vector<int> panelFieldsWritten() const
-    {
-        std::vector<int> ids;
-        for (const auto& write : panel.writes()) ids.push_back(write.first);
-        std::sort(ids.begin(), ids.end());
-        return ids;
     }
 };
 
-TEST_F(Lifecycle, ResetKeepsThePortOpenAndPurgesIt)
+TEST_F(Lifecycle, ResetKeepsTheLineOpenAndDiscardsWhatWaits)
 {
     runningLine();
     showPanel();
-    const PortHandle handle = device.portHandle;
     panel.clear();
-    port.clearCalls();
+    mark();
     host.clearTimerCalls();
 
     device.reset();
 
-    EXPECT_EQ(device.chip.status, 0x05);
-    EXPECT_EQ(device.chip.intMask, 0);
-    EXPECT_EQ(device.chip.portB, 0x00);
-    EXPECT_EQ(device.chip.programState, kExpectMode);
-    EXPECT_EQ(device.chip.txEnable, 0);
-    EXPECT_EQ(device.chip.rxEnable, 0);
-    EXPECT_EQ(device.portHandle, handle);
-    EXPECT_TRUE(port.isOpen(handle));
-    EXPECT_EQ(port.log(), std::vector<std::string>{"Purge 0xF"});
+    const ChipRegisters registers = chip();
+    EXPECT_EQ(registers.status, 0x05);
+    EXPECT_EQ(registers.intMask, 0);
+    EXPECT_EQ(registers.portB, 0x00);
+    EXPECT_EQ(registers.programState, kExpectMode);
+    EXPECT_EQ(registers.txEnable, 0);
+    EXPECT_EQ(registers.rxEnable, 0);
+    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"Discard"});
+    EXPECT_EQ(lines.linesAlive(), 1);
 
     // The timer keeps its schedule, the line figures their values.
     EXPECT_TRUE(host.timerCalls().empty());
     EXPECT_TRUE(host.running());
-    EXPECT_EQ(device.timer2Count, 16);
-    EXPECT_EQ(device.baudFactor, 16u);
-    EXPECT_EQ(device.computedBaud, 9600u);
-    EXPECT_EQ(device.modeByte, 0x4E);
+    const DeviceState after = state();
+    EXPECT_EQ(after.timer2Count, 16);
+    EXPECT_EQ(after.baudFactor, 16u);
+    EXPECT_EQ(after.computedBaud, 9600u);
+    EXPECT_EQ(after.modeByte, 0x4E);
 
-    EXPECT_EQ(panelFieldsWritten(), (std::vector<int>{kFieldComputedSpeed, kFieldActualSpeed, kFieldTimer2Count,
-                                                      kFieldSystemClock, kFieldDivider}));
+    // The panel shows all five figures together.
+    std::vector<int> fields;
+    for (const auto& write : panel.writes()) fields.push_back(write.first);
+    std::sort(fields.begin(), fields.end());
+    EXPECT_EQ(fields, (std::vector<int>{kFieldComputedSpeed, kFieldActualSpeed, kFieldTimer2Count, kFieldSystemClock,
+                                        kFieldDivider}));
     EXPECT_EQ(panel.latest(kFieldSystemClock), "2457600");
     EXPECT_EQ(panel.latest(kFieldDivider), "1/16");
 
@@ -71,55 +62,55 @@ TEST_F(Lifecycle, ResetKeepsThePortOpenAndPurgesIt)
     EXPECT_EQ(device.readPortC(), 0);
     EXPECT_EQ(device.readStatus(), 0x85);
     device.writeModeCommand(0x4F);
-    EXPECT_EQ(device.baudFactor, 64u);
+    EXPECT_EQ(state().baudFactor, 64u);
 }
 
-TEST_F(Lifecycle, ResetWithoutAPortTouchesNoPort)
+TEST_F(Lifecycle, ResetWithoutALineTouchesNoLine)
 {
     device.reset();
-    EXPECT_EQ(port.callCount(), 0u);
+    EXPECT_EQ(lines.callCount(), 0u);
     EXPECT_EQ(device.readStatus(), 0x05);
 }
 
-TEST_F(Lifecycle, PowerOffClosesThePortAndHaltsTheTimer)
+TEST_F(Lifecycle, PowerOffClosesTheLineAndHaltsTheTimer)
 {
     runningLine();
-    const PortHandle handle = device.portHandle;
+    mark();
     host.clearTimerCalls();
 
     device.powerOff();
 
-    EXPECT_EQ(device.chip.status, 0x04);
-    EXPECT_EQ(device.chip.portB, 0xE0);
-    EXPECT_EQ(device.chip.intMask, 0);
-    EXPECT_EQ(device.chip.programState, kExpectMode);
-    EXPECT_FALSE(device.portOpen());
-    EXPECT_FALSE(port.isOpen(handle));
-    EXPECT_EQ(port.callsOf(PortOp::Close).size(), 1u);
+    const ChipRegisters registers = chip();
+    EXPECT_EQ(registers.status, 0x04);
+    EXPECT_EQ(registers.portB, 0xE0);
+    EXPECT_EQ(registers.intMask, 0);
+    EXPECT_EQ(registers.programState, kExpectMode);
+    EXPECT_EQ(registers.portReady, 0);
+    EXPECT_FALSE(state().lineOpen);
+    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"Close"});
+    EXPECT_EQ(lines.linesAlive(), 0);
     EXPECT_EQ(host.timerOps(), std::vector<TimerOp>{TimerOp::Halt});
     EXPECT_FALSE(host.running());
 
-    // With no port the line reads as all signals off and nothing asks the port;
-    // the status read rebuilds TxRDY from the emptied holding register.
-    const std::size_t callsBefore = port.callCount();
+    // Without a line every signal reads as off and nothing asks a line; the
+    // status read rebuilds TxRDY from the emptied holding register.
     EXPECT_EQ(device.readStatus(), 0x05);
     EXPECT_EQ(device.readPortB(), 0xE0);
-    EXPECT_EQ(port.callCount(), callsBefore);
+    EXPECT_EQ(logSinceMark().size(), 1u);
 }
 
 TEST_F(Lifecycle, TickAlreadyUnderWayAtPowerOffMovesNothingAndReArms)
 {
     runningLine();
-    port.receive("Z");
+    lines.receive("Z");
     device.powerOff();
     host.clearTimerCalls();
     host.clearIrqs();
-    const std::size_t callsBefore = port.callCount();
+    mark();
 
     device.tick();  // the host had started it before the halt
 
-    EXPECT_EQ(port.callCount(), callsBefore);
-    EXPECT_TRUE(port.written().empty());
+    EXPECT_TRUE(logSinceMark().empty());
     EXPECT_EQ(host.irqCount(), 0);
     // 8 bits at 9600 baud: 83.33 units, plus the fraction carried from the last period.
     const std::int32_t period = host.currentPeriod();
@@ -134,8 +125,9 @@ TEST_F(Lifecycle, StoringOnlyTheConfiguredCopyLeavesTheAppliedOneAlone)
     loadSettings(fromFile);
     device.storeSettings(fromDialog, false);
 
-    EXPECT_EQ(std::memcmp(&device.configuredSettings, &fromDialog, sizeof fromDialog), 0);
-    EXPECT_EQ(std::memcmp(&device.appliedSettings, &fromFile, sizeof fromFile), 0);
+    DeviceState stored = state();
+    EXPECT_EQ(std::memcmp(&stored.configuredSettings, &fromDialog, sizeof fromDialog), 0);
+    EXPECT_EQ(std::memcmp(&stored.appliedSettings, &fromFile, sizeof fromFile), 0);
 
     // The panel's actual speed follows the applied copy: unlocked, speed 0 gives 300.
     showPanel();
@@ -143,7 +135,8 @@ TEST_F(Lifecycle, StoringOnlyTheConfiguredCopyLeavesTheAppliedOneAlone)
     EXPECT_EQ(panel.latest(kFieldActualSpeed), "300");
 
     device.storeSettings(fromDialog, true);
-    EXPECT_EQ(std::memcmp(&device.appliedSettings, &fromDialog, sizeof fromDialog), 0);
+    stored = state();
+    EXPECT_EQ(std::memcmp(&stored.appliedSettings, &fromDialog, sizeof fromDialog), 0);
 }
 
 // ---- The panel figures ----
@@ -160,81 +153,90 @@ void PrintTo(const PanelCase& c, std::ostream* os) { *os << c.name; }
 
 class PanelFigures : public Lifecycle, public ::testing::WithParamInterface<PanelCase> {};
 
-TEST_P(PanelFigures, ShowTheLineAsReset)
+TEST_P(PanelFigures, ShowTheLineAsRestored)
 {
     const PanelCase& c = GetParam();
     loadSettings(c.applied);
+    device.setSystemClock(c.clock);
+    Block block = save();
+    putBlock(block, snapshot_offset::timer2Count, static_cast<std::uint32_t>(c.count));
+    putBlock(block, snapshot_offset::baudFactor, c.factor);
     showPanel();
-    {
-        ScopedLock lock(device.deviceLock);
-        device.systemClock = c.clock;
-        device.timer2Count = c.count;
-        device.baudFactor = c.factor;
-    }
-    device.reset();
+
+    ASSERT_EQ(load(block), 1);  // the line was not in use: only the figures come back
+
     std::vector<std::string> texts;
     for (int id : {1013, 1007, 1008, 1014, 1011}) texts.push_back(panel.latest(id));
     EXPECT_EQ(texts, c.texts);
     EXPECT_EQ(panel.writes().size(), 5u);
-    EXPECT_EQ(device.timer2Count, c.count);  // shown as 1 is not stored as 1
+    EXPECT_EQ(state().timer2Count, c.count);  // shown as 1 is not stored as 1
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Figures, PanelFigures,
     ::testing::Values(
         PanelCase{"Standard", 2457600, 16, 16, makeSettings(), {"2457600", "9600", "9600", "1/16", "16"}},
-        PanelCase{"ZeroCountDividesBy1", 2457600, 0, 16, makeSettings(), {"2457600", "153600", "115200", "1/16", "0"}},
+        PanelCase{"ZeroCountDividesBy1", 2457600, 0, 16, makeSettings(),
+                  {"2457600", "153600", "115200", "1/16", "0"}},
         PanelCase{"Factor64RoundsUp", 3993600, 2, 64, makeSettings(), {"3993600", "31200", "38400", "1/64", "2"}},
         PanelCase{"LockedRateWins", 2457600, 16, 1, makeSettings("COM1", 1, 19200),
                   {"2457600", "153600", "19200", "1/1", "16"}},
-        PanelCase{"NoClockYet", 0, 4, 1, makeSettings(), {"0", "0", "300", "1/1", "4"}}),
+        PanelCase{"NoClockYet", 0, 4, 1, makeSettings(), {"0", "0", "300", "1/1", "4"}},
+        PanelCase{"NegativeCountShowsUnsigned", 2457600, -1, 1, makeSettings(),
+                  {"2457600", "0", "300", "1/1", "4294967295"}}),
     [](const ::testing::TestParamInfo<PanelCase>& info) { return std::string(info.param.name); });
-
-TEST_F(Lifecycle, NegativeTimer2CountShowsAsItsUnsignedValue)
-{
-    showPanel();
-    {
-        ScopedLock lock(device.deviceLock);
-        device.systemClock = 2457600;
-        device.timer2Count = -1;
-    }
-    device.reset();
-    EXPECT_EQ(panel.latest(kFieldTimer2Count), "4294967295");
-}
 
 TEST_F(Lifecycle, WithoutAPanelNoFieldIsWritten)
 {
     loadSettings(makeSettings("COM1"));
-    programAsync(0x4E, 2457600, 16);
+    programAsync(0x4E);
     device.timer2Changed(8);
     device.reset();
     EXPECT_TRUE(panel.writes().empty());
 }
 
-// ---- Host functions not yet handed over ----
+TEST_F(Lifecycle, APanelThatGoesIsForgottenButAnotherIsKept)
+{
+    showPanel();
+    device.clearPanel(reinterpret_cast<WindowHandle>(std::uintptr_t{0x9999}));  // some other window
+    device.timer2Changed(8);
+    EXPECT_EQ(panel.latest(kFieldTimer2Count), "8");
+    device.clearPanel(fakePanelWindow());
+    panel.clear();
+    device.timer2Changed(9);
+    EXPECT_TRUE(panel.writes().empty());
+}
 
-class HostNotAttached : public DeviceTest {
+// ---- Host services not yet lent ----
+
+class HostNotLent : public DeviceTest {
 protected:
     // As at module load: the device exists, DeviceEntry has not run.
     void SetUp() override
     {
         lock_order::setViolationHandler(failOnLockOrderViolation);
-        device.construct(Platform{&port, &alert, &panel});
+        device.construct(Platform{&lines, &alert, &panel});
     }
 };
 
-TEST_F(HostNotAttached, TimerAndInterruptCallsDoNothing)
+TEST_F(HostNotLent, TimerAndInterruptCallsDoNothing)
 {
     device.writePortC(0x02);  // would raise: both transmit registers empty
-    loadSettings(makeSettings("COM1"));
-    port.setModemLines(kModemCtsOn);
-    programAsync(0x4E, 2457600, 16);  // would re-arm
-    device.writeModeCommand(0x37);
+    EXPECT_FALSE(device.acquireTimer());
+    programmed(0x37);  // would re-arm
     device.writeData('A');
     device.tick();
     device.powerOff();  // would halt
     EXPECT_EQ(host.irqCount(), 0);
     EXPECT_TRUE(host.timerCalls().empty());
+}
+
+TEST_F(Lifecycle, AcquiringTheTimerAsksTheHostOnce)
+{
+    EXPECT_TRUE(device.acquireTimer());
+    host.setAcquireResult(false);
+    EXPECT_FALSE(device.acquireTimer());
+    EXPECT_EQ(host.timerOps(), (std::vector<TimerOp>{TimerOp::Acquire, TimerOp::Acquire}));
 }
 
 // ---- The rate rule ----

@@ -1,5 +1,5 @@
 // The guest's view of ports 0x30, 0x32 (status), 0x33, 0x35 and 0x37: the
-// transmitter flags, the modem lines, the line errors and the interrupt
+// transmitter flags, the modem inputs, the receive errors and the interrupt
 // enables with the requests they raise.
 #include <ostream>
 #include <vector>
@@ -7,61 +7,50 @@
 #include "tests/support/DeviceFixture.h"
 
 namespace {
-constexpr std::uint32_t kAllLines = kModemCtsOn | kModemDsrOn | kModemRingOn | kModemRlsdOn;
+constexpr ModemInputs kAllInputs{true, true, true, true};
 
 class RegisterFile : public DeviceTest {
 protected:
-    // COM1 opened by mode byte 0x4E at 9600 baud, the device expecting commands.
-    void openLine(std::uint32_t modemLines)
+    // COM1 bound by mode byte 0x4E at 9600 baud, the device expecting commands.
+    void openLine(const ModemInputs& inputs)
     {
         loadSettings(makeSettings("COM1"));
-        port.setModemLines(modemLines);
-        programAsync(0x4E, 2457600, 16);
-        ASSERT_TRUE(device.portOpen());
+        lines.setInputs(inputs);
+        programAsync(0x4E);
+        ASSERT_TRUE(state().lineOpen);
     }
 
-    // Puts the transmit and receive latches where a test needs them, as ticks
-    // and guest accesses would have left them.
-    void setLatches(int holdingFull, int shiftFull, int rxReady = 0)
+    // Puts the transmit and receive latches and the enables where a test
+    // needs them, as ticks and guest accesses would have left them.
+    void setLatches(int holdingFull, int shiftFull, int rxReady = 0, std::uint8_t intMask = 0)
     {
-        ScopedLock lockDevice(device.deviceLock);
-        ScopedLock lockRegisters(device.registerLock);
-        device.chip.txHoldingFull = static_cast<std::uint8_t>(holdingFull);
-        device.chip.txShiftFull = static_cast<std::uint8_t>(shiftFull);
-        device.chip.rxReady = static_cast<std::uint8_t>(rxReady);
-    }
-
-    void setStatus(std::uint8_t status)
-    {
-        ScopedLock lockRegisters(device.registerLock);
-        device.chip.status = status;
-    }
-
-    void setIntMask(std::uint8_t mask)
-    {
-        ScopedLock lockRegisters(device.registerLock);
-        device.chip.intMask = mask;
+        restoreRegisters([&](ChipRegisters& registers) {
+            registers.txHoldingFull = static_cast<std::uint8_t>(holdingFull);
+            registers.txShiftFull = static_cast<std::uint8_t>(shiftFull);
+            registers.rxReady = static_cast<std::uint8_t>(rxReady);
+            registers.intMask = intMask;
+        });
     }
 };
 
 TEST_F(RegisterFile, FreshDeviceShowsAnIdleTransmitterAndNoLine)
 {
     EXPECT_EQ(device.readStatus(), 0x05);
-    EXPECT_EQ(device.timer2Count, 4);
-    EXPECT_EQ(device.baudFactor, 1u);
+    EXPECT_EQ(state().timer2Count, 4);
+    EXPECT_EQ(state().baudFactor, 1u);
     EXPECT_EQ(device.readPortB(), 0xE0);
     EXPECT_EQ(device.readData(), 0);
     EXPECT_EQ(device.readPortC(), 0);
-    EXPECT_EQ(port.callCount(), 0u);
+    EXPECT_EQ(lines.callCount(), 0u);
 }
 
 // ---- writeData and the TxEMPTY forcing rules ----
 
 struct WriteCase {
     const char* name;
-    bool portOpen;
-    std::uint32_t lines;
-    bool modemQueryFails;
+    bool lineOpen;
+    ModemInputs inputs;
+    bool inputsUnreadable;
     std::uint8_t latchedTxBits;  // status bits 0 and 2 right after the write
 };
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
@@ -71,24 +60,25 @@ class WriteData : public RegisterFile, public ::testing::WithParamInterface<Writ
 TEST_P(WriteData, DropsTxReadyAndKeepsTxEmptyOnlyWhenTheByteCanLeave)
 {
     const WriteCase& c = GetParam();
-    if (c.portOpen) openLine(c.lines);
-    port.failOperation(PortOp::GetModemStatus, c.modemQueryFails);
+    if (c.lineOpen) openLine(c.inputs);
+    lines.fail(LineOp::ReadInputs, c.inputsUnreadable);
 
     device.writeData(0x41);
-    EXPECT_EQ(device.chip.status & 0x05, c.latchedTxBits);
+    EXPECT_EQ(chip().status & 0x05, c.latchedTxBits);
     EXPECT_EQ(device.readStatus(), c.latchedTxBits);  // DSR off, no errors, nothing received
-    EXPECT_EQ(device.chip.txHolding, 0x41);
+    EXPECT_EQ(chip().txHolding, 0x41);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WriteData,
-    ::testing::Values(WriteCase{"NoPort", false, 0, false, 0x04}, WriteCase{"CtsOn", true, kModemCtsOn, false, 0x00},
-                      WriteCase{"CtsOff", true, 0, false, 0x04},
-                      WriteCase{"ModemQueryFails", true, kModemCtsOn, true, 0x04}),
+    ::testing::Values(WriteCase{"NoLine", false, kNoInputs, false, 0x04},
+                      WriteCase{"CtsOn", true, kCtsOn, false, 0x00},
+                      WriteCase{"CtsOff", true, kNoInputs, false, 0x04},
+                      WriteCase{"InputsUnreadable", true, kCtsOn, true, 0x04}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
 struct StatusCase {
-    bool portOpen;
+    bool lineOpen;
     bool ctsOn;
     int holdingFull;
     int shiftFull;
@@ -96,7 +86,7 @@ struct StatusCase {
 };
 void PrintTo(const StatusCase& c, std::ostream* os)
 {
-    *os << (c.portOpen ? (c.ctsOn ? "cts on" : "cts off") : "no port") << ", holding " << c.holdingFull << ", shift "
+    *os << (c.lineOpen ? (c.ctsOn ? "cts on" : "cts off") : "no line") << ", holding " << c.holdingFull << ", shift "
         << c.shiftFull;
 }
 
@@ -105,9 +95,12 @@ class StatusRecompute : public RegisterFile, public ::testing::WithParamInterfac
 TEST_P(StatusRecompute, TxReadyAndTxEmptyComeFromTheLatchesNotTheStoredStatus)
 {
     const StatusCase& c = GetParam();
-    if (c.portOpen) openLine(c.ctsOn ? kModemCtsOn : 0);
-    setLatches(c.holdingFull, c.shiftFull);
-    setStatus(static_cast<std::uint8_t>(~c.txBits & 0x05));  // stale: the opposite of what is due
+    if (c.lineOpen) openLine(c.ctsOn ? kCtsOn : kNoInputs);
+    restoreRegisters([&](ChipRegisters& registers) {
+        registers.txHoldingFull = static_cast<std::uint8_t>(c.holdingFull);
+        registers.txShiftFull = static_cast<std::uint8_t>(c.shiftFull);
+        registers.status = static_cast<std::uint8_t>(~c.txBits & 0x05);  // stale: the opposite of what is due
+    });
     EXPECT_EQ(device.readStatus(), c.txBits);
 }
 
@@ -120,46 +113,50 @@ INSTANTIATE_TEST_SUITE_P(Latches, StatusRecompute,
 
 TEST_F(RegisterFile, SecondWriteReplacesTheWaitingByte)
 {
-    openLine(kModemCtsOn);
+    openLine(kCtsOn);
     device.writeModeCommand(0x01);  // transmitter on
     device.writeData('A');
     device.writeData('B');
     host.fireTimes(4);
-    EXPECT_EQ(port.written(), std::vector<std::uint8_t>{'B'});
+    EXPECT_EQ(lines.written(), "B");
 }
 
 // ---- Port B and DSR ----
 
-struct LinesCase {
-    std::uint32_t lines;
+struct InputsCase {
+    ModemInputs inputs;
     std::uint8_t portB;
     std::uint8_t dsr;
 };
-void PrintTo(const LinesCase& c, std::ostream* os) { *os << "lines 0x" << std::hex << c.lines; }
-
-class ModemLines : public RegisterFile, public ::testing::WithParamInterface<LinesCase> {};
-
-TEST_P(ModemLines, ReadAsActiveLowPortBBitsAndStatusDsr)
+void PrintTo(const InputsCase& c, std::ostream* os)
 {
-    openLine(GetParam().lines);
+    *os << "cts " << c.inputs.cts << " dsr " << c.inputs.dsr << " ring " << c.inputs.ring << " dcd " << c.inputs.dcd;
+}
+
+class ModemInputsRead : public RegisterFile, public ::testing::WithParamInterface<InputsCase> {};
+
+TEST_P(ModemInputsRead, AsActiveLowPortBBitsAndStatusDsr)
+{
+    openLine(GetParam().inputs);
     EXPECT_EQ(device.readPortB(), GetParam().portB);
     EXPECT_EQ(device.readStatus() & kStatusDsr, GetParam().dsr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, ModemLines,
-                         ::testing::Values(LinesCase{0, 0xE0, 0}, LinesCase{kModemRingOn, 0x60, 0},
-                                           LinesCase{kModemCtsOn, 0xA0, 0}, LinesCase{kModemRlsdOn, 0xC0, 0},
-                                           LinesCase{kModemDsrOn, 0xE0, 0x80}, LinesCase{kAllLines, 0x00, 0x80}));
+INSTANTIATE_TEST_SUITE_P(Inputs, ModemInputsRead,
+                         ::testing::Values(InputsCase{kNoInputs, 0xE0, 0}, InputsCase{{false, false, true, false}, 0x60, 0},
+                                           InputsCase{kCtsOn, 0xA0, 0}, InputsCase{{false, false, false, true}, 0xC0, 0},
+                                           InputsCase{{false, true, false, false}, 0xE0, 0x80},
+                                           InputsCase{kAllInputs, 0x00, 0x80}));
 
-TEST_F(RegisterFile, FailedModemQueryKeepsTheLastLinesButCountsAsCtsOffForTxEmpty)
+TEST_F(RegisterFile, UnreadableInputsKeepTheLastOnesButCountAsCtsOffForTxEmpty)
 {
-    openLine(kModemCtsOn | kModemDsrOn | kModemRingOn);
+    openLine({true, true, true, false});
     device.writeData(0x55);
     EXPECT_EQ(device.readPortB(), 0x20);
     EXPECT_EQ(device.readStatus(), 0x80);
 
-    port.setModemLines(0);
-    port.failOperation(PortOp::GetModemStatus);
+    lines.setInputs(kNoInputs);
+    lines.fail(LineOp::ReadInputs);
     EXPECT_EQ(device.readPortB(), 0x20);
     EXPECT_EQ(device.readStatus(), 0x84);
 }
@@ -180,8 +177,7 @@ class SetResetPortC : public RegisterFile, public ::testing::WithParamInterface<
 
 TEST_P(SetResetPortC, ChangesOneEnableOrNothing)
 {
-    setIntMask(GetParam().before);
-    setLatches(1, 1);  // no condition holds, so no value may raise
+    setLatches(1, 1, 0, GetParam().before);  // no condition holds, so no value may raise
     device.setResetPortC(GetParam().value);
     EXPECT_EQ(device.readPortC(), GetParam().after);
     EXPECT_EQ(host.irqCount(), 0);
@@ -195,12 +191,11 @@ INSTANTIATE_TEST_SUITE_P(
                       SetResetCase{0x02, 7, 0x02}, SetResetCase{0x00, 0x0B, 0x00}, SetResetCase{0x05, 0x80, 0x05},
                       SetResetCase{0x02, 0xFF, 0x02}));
 
-TEST_F(RegisterFile, PortCReadsOnlyTheThreeEnables)
+TEST_F(RegisterFile, PortCKeepsOnlyTheThreeEnables)
 {
     device.writePortC(0xFF);
     EXPECT_EQ(device.readPortC(), 0x07);
-    setIntMask(0xFD);
-    EXPECT_EQ(device.readPortC(), 0x05);
+    EXPECT_EQ(chip().intMask, 0x07);
 }
 
 TEST_F(RegisterFile, SetResetGoesThroughTheInterruptRules)
@@ -213,9 +208,9 @@ TEST_F(RegisterFile, SetResetGoesThroughTheInterruptRules)
 
 struct IrqCase {
     const char* name;
-    bool portOpen;
-    std::uint32_t lines;
-    bool modemQueryFails;
+    bool lineOpen;
+    ModemInputs inputs;
+    bool inputsUnreadable;
     int holdingFull, shiftFull, rxReady;
     std::uint8_t before, written;
     int raised;
@@ -227,10 +222,9 @@ class InterruptEnable : public RegisterFile, public ::testing::WithParamInterfac
 TEST_P(InterruptEnable, RaisesLine4AtMostOnceForTheFirstRuleThatApplies)
 {
     const IrqCase& c = GetParam();
-    if (c.portOpen) openLine(c.lines);
-    port.failOperation(PortOp::GetModemStatus, c.modemQueryFails);
-    setLatches(c.holdingFull, c.shiftFull, c.rxReady);
-    setIntMask(c.before);
+    if (c.lineOpen) openLine(c.inputs);
+    lines.fail(LineOp::ReadInputs, c.inputsUnreadable);
+    setLatches(c.holdingFull, c.shiftFull, c.rxReady, c.before);
     host.clearIrqs();
 
     device.writePortC(c.written);
@@ -241,32 +235,32 @@ TEST_P(InterruptEnable, RaisesLine4AtMostOnceForTheFirstRuleThatApplies)
 INSTANTIATE_TEST_SUITE_P(
     Rules, InterruptEnable,
     ::testing::Values(
-        // name, open, lines, query fails, holding, shift, rxReady, before, written, raised
-        IrqCase{"TxEmptyOnlyBothEmpty", false, 0, false, 0, 0, 0, 0x00, 0x02, 1},
-        IrqCase{"TxEmptyShiftFull", true, kModemCtsOn, false, 0, 1, 0, 0x00, 0x02, 0},
-        IrqCase{"TxEmptyHoldingFull", true, kModemCtsOn, false, 1, 0, 0, 0x00, 0x02, 0},
-        IrqCase{"TxReadyCtsOn", true, kModemCtsOn, false, 0, 1, 0, 0x00, 0x04, 1},
-        IrqCase{"TxReadyCtsOff", true, 0, false, 0, 0, 0, 0x00, 0x04, 0},
-        IrqCase{"TxReadyModemQueryFails", true, kModemCtsOn, true, 0, 0, 0, 0x00, 0x04, 0},
-        IrqCase{"TxReadyNoPort", false, 0, false, 0, 0, 0, 0x00, 0x04, 0},
-        IrqCase{"TxReadyAlreadyOn", true, kModemCtsOn, false, 0, 0, 0, 0x04, 0x04, 0},
-        IrqCase{"AllCtsOnRaisesOnce", true, kModemCtsOn, false, 0, 0, 1, 0x00, 0x07, 1},
-        IrqCase{"AllCtsOffTxReadyRuleEndsTheDecision", true, 0, false, 0, 0, 1, 0x00, 0x07, 0},
-        IrqCase{"TxEmptyWhileTxReadyStaysOn", true, 0, false, 0, 0, 0, 0x04, 0x06, 1},
-        IrqCase{"AllHoldingFullRxReady", true, kModemCtsOn, false, 1, 0, 1, 0x00, 0x07, 1},
-        IrqCase{"AllHoldingFullNothingReceived", true, kModemCtsOn, false, 1, 0, 0, 0x00, 0x07, 0},
-        IrqCase{"RxReadyNothingReceived", true, kModemCtsOn, false, 1, 1, 0, 0x00, 0x01, 0},
-        IrqCase{"RxReadyByteWaiting", false, 0, false, 1, 1, 1, 0x00, 0x01, 1},
-        IrqCase{"RxReadySwitchedOnBesideTxEmpty", false, 0, false, 0, 0, 1, 0x02, 0x03, 1},
-        IrqCase{"AllAlreadyOn", true, kModemCtsOn, false, 0, 0, 1, 0x07, 0x07, 0},
-        IrqCase{"TurningOffNeverRaises", true, kModemCtsOn, false, 0, 0, 1, 0x07, 0x00, 0}),
+        // name, open, inputs, unreadable, holding, shift, rxReady, before, written, raised
+        IrqCase{"TxEmptyOnlyBothEmpty", false, kNoInputs, false, 0, 0, 0, 0x00, 0x02, 1},
+        IrqCase{"TxEmptyShiftFull", true, kCtsOn, false, 0, 1, 0, 0x00, 0x02, 0},
+        IrqCase{"TxEmptyHoldingFull", true, kCtsOn, false, 1, 0, 0, 0x00, 0x02, 0},
+        IrqCase{"TxReadyCtsOn", true, kCtsOn, false, 0, 1, 0, 0x00, 0x04, 1},
+        IrqCase{"TxReadyCtsOff", true, kNoInputs, false, 0, 0, 0, 0x00, 0x04, 0},
+        IrqCase{"TxReadyInputsUnreadable", true, kCtsOn, true, 0, 0, 0, 0x00, 0x04, 0},
+        IrqCase{"TxReadyNoLine", false, kNoInputs, false, 0, 0, 0, 0x00, 0x04, 0},
+        IrqCase{"TxReadyAlreadyOn", true, kCtsOn, false, 0, 0, 0, 0x04, 0x04, 0},
+        IrqCase{"AllCtsOnRaisesOnce", true, kCtsOn, false, 0, 0, 1, 0x00, 0x07, 1},
+        IrqCase{"AllCtsOffTxReadyRuleEndsTheDecision", true, kNoInputs, false, 0, 0, 1, 0x00, 0x07, 0},
+        IrqCase{"TxEmptyWhileTxReadyStaysOn", true, kNoInputs, false, 0, 0, 0, 0x04, 0x06, 1},
+        IrqCase{"AllHoldingFullRxReady", true, kCtsOn, false, 1, 0, 1, 0x00, 0x07, 1},
+        IrqCase{"AllHoldingFullNothingReceived", true, kCtsOn, false, 1, 0, 0, 0x00, 0x07, 0},
+        IrqCase{"RxReadyNothingReceived", true, kCtsOn, false, 1, 1, 0, 0x00, 0x01, 0},
+        IrqCase{"RxReadyByteWaiting", false, kNoInputs, false, 1, 1, 1, 0x00, 0x01, 1},
+        IrqCase{"RxReadySwitchedOnBesideTxEmpty", false, kNoInputs, false, 0, 0, 1, 0x02, 0x03, 1},
+        IrqCase{"AllAlreadyOn", true, kCtsOn, false, 0, 0, 1, 0x07, 0x07, 0},
+        IrqCase{"TurningOffNeverRaises", true, kCtsOn, false, 0, 0, 1, 0x07, 0x00, 0}),
     [](const ::testing::TestParamInfo<IrqCase>& info) { return std::string(info.param.name); });
 
-// ---- Line errors ----
+// ---- Receive errors ----
 
 struct ErrorCase {
     const char* name;
-    std::uint32_t errors;
+    std::uint8_t errors;
     std::uint8_t statusBits;
     std::uint8_t resetCommand;
 };
@@ -277,13 +271,13 @@ class LineErrors : public RegisterFile, public ::testing::WithParamInterface<Err
 TEST_P(LineErrors, StayLatchedUntilTheErrorResetCommand)
 {
     const ErrorCase& c = GetParam();
-    openLine(kModemCtsOn);
+    openLine(kCtsOn);
     device.writeModeCommand(0x27);  // everything on but the error reset
     EXPECT_EQ(device.readStatus() & 0x38, 0);
 
-    port.addLineErrors(c.errors);
+    lines.addErrors(c.errors);
     EXPECT_EQ(device.readStatus() & 0x38, c.statusBits);
-    EXPECT_EQ(device.readStatus() & 0x38, c.statusBits);  // the port has cleared them; the status has not
+    EXPECT_EQ(device.readStatus() & 0x38, c.statusBits);  // the line has cleared them; the status has not
     device.writeModeCommand(0x27);
     EXPECT_EQ(device.readStatus() & 0x38, c.statusBits);
 
@@ -293,35 +287,35 @@ TEST_P(LineErrors, StayLatchedUntilTheErrorResetCommand)
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, LineErrors,
-    ::testing::Values(ErrorCase{"Framing", kLineErrorFrame, kStatusFramingError, 0x10},
+    ::testing::Values(ErrorCase{"Framing", kLineErrorFraming, kStatusFramingError, 0x10},
                       ErrorCase{"Overrun", kLineErrorOverrun, kStatusOverrunError, 0x37},
-                      ErrorCase{"RxOver", kLineErrorRxOver, kStatusOverrunError, 0x10},
                       ErrorCase{"Parity", kLineErrorParity, kStatusParityError, 0x37},
-                      ErrorCase{"All", kLineErrorFrame | kLineErrorRxOver | kLineErrorParity, 0x38, 0x10}),
+                      ErrorCase{"All", kLineErrorFraming | kLineErrorOverrun | kLineErrorParity, 0x38, 0x10}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RegisterFile, ErrorTakenByAPortBReadShowsInTheNextStatusRead)
 {
-    openLine(kModemCtsOn);
-    port.addLineErrors(kLineErrorParity);
+    openLine(kCtsOn);
+    lines.addErrors(kLineErrorParity);
     device.readPortB();
     EXPECT_EQ(device.readStatus() & 0x38, kStatusParityError);
 }
 
 TEST_F(RegisterFile, FailedErrorQueryRecordsNoError)
 {
-    openLine(kModemCtsOn);
-    port.addLineErrors(kLineErrorFrame);
-    port.failOperation(PortOp::ClearErrors);
+    openLine(kCtsOn);
+    lines.addErrors(kLineErrorFraming);
+    lines.fail(LineOp::PollErrors);
     EXPECT_EQ(device.readStatus() & 0x38, 0);
 }
 
 TEST_F(RegisterFile, SyncDetectBitIsAlwaysCleared)
 {
-    setStatus(0x45);
-    EXPECT_EQ(device.readStatus(), 0x05);
-    openLine(kModemCtsOn);
-    setStatus(0x45);
-    EXPECT_EQ(device.readStatus(), 0x05);
+    for (bool withLine : {false, true}) {
+        SCOPED_TRACE(withLine ? "line open" : "no line");
+        if (withLine) openLine(kCtsOn);
+        restoreRegisters([](ChipRegisters& registers) { registers.status = 0x45; });
+        EXPECT_EQ(device.readStatus(), 0x05);
+    }
 }
 }  // namespace

@@ -30,13 +30,10 @@ void driveRegisters(Rs232cDevice& device, unsigned seed, bool alsoTick)
 
 TEST_F(RegisterThreads, EveryOperationFromTwoThreadsAtOnce)
 {
-    loadSettings(makeSettings("COM1"));
-    port.setModemLines(kModemCtsOn | kModemDsrOn);
-    programAsync(0x4E, 2457600, 16);
-    device.writeModeCommand(0x37);
+    programmed(0x37);
     showPanel();
-    port.receive(std::string(500, 'x'));
-    port.addLineErrors(kLineErrorParity);
+    lines.receive(std::string(500, 'x'));
+    lines.addErrors(kLineErrorParity);
 
     std::thread guest(driveRegisters, std::ref(device), 1u, false);
     std::thread timerAndPanel(driveRegisters, std::ref(device), 2u, true);
@@ -46,8 +43,8 @@ TEST_F(RegisterThreads, EveryOperationFromTwoThreadsAtOnce)
     // The registers still make sense and data moved both ways.
     EXPECT_LE(device.readPortC(), 0x07);
     EXPECT_EQ(device.readPortB(), 0xA0);
-    EXPECT_FALSE(port.written().empty());
-    EXPECT_LT(port.pendingInput(), 500u);
-    EXPECT_EQ(device.chip.programState, kExpectCommand);
+    EXPECT_FALSE(lines.written().empty());
+    EXPECT_LT(lines.pendingInput(), 500u);
+    EXPECT_EQ(chip().programState, kExpectCommand);
 }
 }  // namespace

@@ -1,73 +1,56 @@
 // The 315-byte save block: the round trip, refused versions, restoring with
-// and without the port, a port that cannot be opened, and blocks holding
-// values no guest could produce.
+// and without the line, a line that cannot be opened, names that reach
+// outside this computer, and blocks holding values no guest could produce.
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <ostream>
 
-#include "tests/unit/SerialEngineTest.h"
+#include "tests/support/DeviceFixture.h"
 
 namespace {
-using Block = std::array<std::uint8_t, kSnapshotSize>;
-
-void put32(Block& block, std::uint32_t offset, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) block[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 std::uint8_t& chipByte(Block& block, std::size_t field) { return block[snapshot_offset::chip + field]; }
 
-class Snapshot : public EngineTest {
+class Snapshot : public DeviceTest {
 protected:
-    Block save()
-    {
-        Block block{};
-        device.saveSnapshot(block.data());
-        return block;
-    }
-    int load(const Block& block) { return device.loadSnapshot(block.data()); }
-
     bool chipMatches(const Block& block)
     {
-        return std::memcmp(&device.chip, block.data() + snapshot_offset::chip, sizeof(ChipRegisters)) == 0;
+        const ChipRegisters registers = chip();
+        return std::memcmp(&registers, block.data() + snapshot_offset::chip, sizeof registers) == 0;
     }
 
-    // A block saved before any mode byte (no port in use), clock and count set.
-    Block unusedPortBlock(std::int32_t count = 16)
+    // A block saved before any mode byte (no line in use), clock and count set.
+    Block unusedLineBlock(std::int32_t count = 16)
     {
-        device.systemClock = kClock;
+        device.setSystemClock(kClock);
         device.timer2Changed(count);
         return save();
     }
 };
 
-TEST_F(Snapshot, RoundTripKeepsEveryFieldAndThePortsFormat)
+TEST_F(Snapshot, RoundTripKeepsEveryFieldAndTheLinesFormat)
 {
     loadSettings(makeSettings("COM1"));
-    port.setModemLines(kModemCtsOn | kModemDsrOn);
-    programAsync(0x5A, kClock, 16);  // 7 bits, odd parity
+    lines.setInputs(kCtsDsrOn);
+    programAsync(0x5A);  // 7 bits, odd parity
     device.writeModeCommand(0x37);
     device.writePortC(kEnableRxReady | kEnableTxReady);
     device.writeData('Q');
-    port.receive("R");
+    lines.receive("R");
     host.fire();  // Q into the shift register, R into the receive register
     device.writeData('S');
-    const Block before = save();
-    const CommState format = port.currentState();
+    Block before = save();
+    chipByte(before, offsetof(ChipRegisters, reserved4)) = 0xA5;  // what no operation uses comes back as it went
     mark();
 
     EXPECT_EQ(load(before), 1);
 
     EXPECT_EQ(save(), before);
-    EXPECT_EQ(describeState(port.currentState()), describeState(format));
-    EXPECT_EQ(describeState(format), "9600 7 O 1 flags=0x20A3");
-    for (const std::string& line : logSinceMark()) {
-        EXPECT_NE(line, "Escape SetDtr");
-        EXPECT_NE(line, "Escape SetRts");
-        EXPECT_NE(line, "Escape SetBreak");
-    }
+    EXPECT_EQ(describeFormat(lines.currentFormat()), "9600 7 O 1 checked");
+    const std::vector<std::string> log = logSinceMark();
+    for (const char* raised : {"SetControl DTR on", "SetControl RTS on", "SetControl Break on"})
+        EXPECT_EQ(std::count(log.begin(), log.end(), raised), 0) << raised;
+    EXPECT_EQ(log.back(), "Restored");  // told last, once the machine is back
     EXPECT_TRUE(host.running());
 }
 
@@ -79,7 +62,7 @@ TEST_P(RefusedVersion, ShowsTheMessageAndTouchesNothing)
     showPanel();
     const Block before = save();
     Block block = before;
-    put32(block, snapshot_offset::version, GetParam());
+    putBlock(block, snapshot_offset::version, GetParam());
     chipByte(block, offsetof(ChipRegisters, intMask)) = 7;
     mark();
     host.clearTimerCalls();
@@ -96,9 +79,9 @@ TEST_P(RefusedVersion, ShowsTheMessageAndTouchesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Versions, RefusedVersion, ::testing::Values(2u, 0u));
 
-TEST_F(Snapshot, PortInUseIsReprogrammedAsTheGuestDidThenTheRegistersArePutBack)
+TEST_F(Snapshot, LineInUseIsReprogrammedAsTheGuestDidThenTheRegistersArePutBack)
 {
-    const LineSettings lockedSettings = makeSettings("COM1", 1, 19200, kEvenParity, kTwoStopBits, 7);
+    const LineSettings lockedSettings = makeSettings("COM1", 1, 19200, 2, 2, 7);
     programmed(0x37, lockedSettings);  // DTR and RTS on
     device.writePortC(kEnableTxEmpty | kEnableRxReady);
     const Block block = save();
@@ -110,87 +93,93 @@ TEST_F(Snapshot, PortInUseIsReprogrammedAsTheGuestDidThenTheRegistersArePutBack)
 
     EXPECT_EQ(load(block), 1);
 
-    // The port stays open and only ever takes the saved format, never the
-    // user's: the re-applies, the saved mode byte and the Timer2 re-rate.
-    EXPECT_EQ(port.openCount(), 1u);
-    EXPECT_TRUE(port.callsOf(PortOp::Close).empty());
-    std::size_t formatsWritten = 0;
-    for (const std::string& line : logSinceMark()) {
-        if (line.rfind("SetState", 0) != 0) continue;
-        EXPECT_EQ(line, "SetState 19200 7 E 2 flags=0x20A1");
-        ++formatsWritten;
-    }
-    EXPECT_EQ(formatsWritten, 5u);
-    EXPECT_EQ(describeState(port.currentState()), "19200 7 E 2 flags=0x20A1");
-    // Programmed as the guest did up to its mode byte: the internal reset and
-    // the mode byte each purge the port, and the lines the saved command
-    // raised are down until the guest's next command.
-    const std::vector<std::string> log = logSinceMark();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "Purge 0xF"), 2);
-    const FakeSerialPorts::OutputLines lines = port.outputLines();
-    EXPECT_FALSE(lines.dtr || lines.rts || lines.breakOn);
+    // The line stays open and only ever takes the saved format, never the
+    // user's. It is programmed as a guest would from the state the device was
+    // in: the first 0x00 is taken as a (synchronous) mode byte, two sync
+    // characters follow, then the internal reset and the saved mode byte; the
+    // controls the saved command raised stay down until the guest's next one.
+    EXPECT_EQ(lines.opened().size(), 1u);
+    const std::vector<std::string> controlsOff = {"SetControl DTR off", "SetControl Break off", "SetControl RTS off"};
+    std::vector<std::string> expected;
+    auto add = [&expected](const std::vector<std::string>& part) { expected.insert(expected.end(), part.begin(), part.end()); };
+    add({"State", "Prepare"});                // bound again
+    add({"State", "Prepare", "ReadFormat"});  // 0x00 as a mode byte
+    add(controlsOff);                         // 0x40: the reset, then the command's own bits
+    add({"Discard"});
+    add(controlsOff);
+    add({"State", "Prepare"});  // the saved mode byte
+    add(controlsOff);
+    add({"SetFormat 19200 7 E 2", "Discard", "ReadFormat"});
+    add({"SetRate 19200", "ReadFormat"});  // the saved Timer2 count
+    add({"Restored"});
+    EXPECT_EQ(logSinceMark(), expected);
+    const FakeLines::Controls controls = lines.controls();
+    EXPECT_FALSE(controls.dtr || controls.rts || controls.sendBreak);
     EXPECT_TRUE(host.running());
 
     EXPECT_TRUE(chipMatches(block));
-    EXPECT_EQ(device.chip.txEnable, 1);
-    EXPECT_EQ(device.chip.programState, kExpectCommand);
-    EXPECT_EQ(std::memcmp(&device.configuredSettings, &userSettings, sizeof userSettings), 0);
-    EXPECT_EQ(std::memcmp(&device.appliedSettings, &lockedSettings, sizeof lockedSettings), 0);
+    EXPECT_EQ(chip().txEnable, 1);
+    EXPECT_EQ(chip().programState, kExpectCommand);
+    const DeviceState after = state();
+    EXPECT_EQ(std::memcmp(&after.configuredSettings, &userSettings, sizeof userSettings), 0);
+    EXPECT_EQ(std::memcmp(&after.appliedSettings, &lockedSettings, sizeof lockedSettings), 0);
     EXPECT_EQ(save(), block);
 }
 
-TEST_F(Snapshot, PortUnusedAtSavingIsLeftAlone)
+TEST_F(Snapshot, LineUnusedAtSavingIsLeftAloneButTold)
 {
     device.writePortC(kEnableTxEmpty);
-    const Block block = unusedPortBlock(7);
+    const Block block = unusedLineBlock(7);
     programmed();
-    const PortHandle open = device.portHandle;
     mark();
     host.clearTimerCalls();
 
     EXPECT_EQ(load(block), 1);
 
-    EXPECT_TRUE(logSinceMark().empty());
+    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"Restored"});
     EXPECT_TRUE(host.timerCalls().empty());
     EXPECT_TRUE(chipMatches(block));
-    EXPECT_EQ(device.timer2Count, 7);
-    EXPECT_EQ(device.portHandle, open);
-    EXPECT_STREQ(device.appliedSettings.portName, "COM1");  // the block's empty settings are ignored
+    EXPECT_EQ(state().timer2Count, 7);
+    EXPECT_TRUE(state().lineOpen);
+    EXPECT_STREQ(state().appliedSettings.portName, "COM1");  // the block's empty settings are ignored
 }
 
 // Saved with COM2 in use, restored where COM2 cannot be opened: the restore
-// programs the port with several mode bytes, but only its own open reaches
-// the port, so the message comes once.
+// programs the line with several mode bytes, but only its own open reaches
+// the catalog, so the message comes once, and no saved byte ever leaves.
 class UnopenableOnRestore : public Snapshot, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UnopenableOnRestore, TriesOnceAndShowsTheOpenFailureOnce)
 {
     const bool expectingModeByte = GetParam();
     programmed(0x37, makeSettings("COM2"));
+    device.writeData('X');
+    host.fire();  // 'X' into the shift register
     const Block block = save();
     device.storeSettings(makeSettings("COM1"), false);
     device.writeModeCommand(0x40);
     device.writeModeCommand(0x4E);  // COM2 closed, COM1 open
     if (expectingModeByte) device.writeModeCommand(0x40);
-    port.failOpenOf("//./COM2");
+    lines.refuseOpenOf("COM2");
     alert.clear();
     mark();
 
     EXPECT_EQ(load(block), 1);
+    host.fireTimes(3);
 
     EXPECT_EQ(alert.shown(), std::vector<std::string>{openFailureText("COM2")});
-    std::size_t opens = 0;
-    for (const std::string& call : logSinceMark()) opens += call.rfind("Open ", 0) == 0;
-    EXPECT_EQ(opens, 1u);
-    EXPECT_FALSE(device.portOpen());
-    EXPECT_EQ(device.chip.portReady, 1);  // as saved, until the next open
-    EXPECT_TRUE(chipMatches(block));
+    const std::vector<std::string> log = logSinceMark();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Open COM2"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Restored"), 0);
+    EXPECT_FALSE(state().lineOpen);
+    EXPECT_EQ(chip().portReady, 1);  // as saved, until the next open
+    EXPECT_EQ(lines.written(), "");
 
-    // Once the restore is over, the guest's own mode byte opens its port again.
+    // Once the restore is over, the guest's own mode byte opens its line again.
     device.reset();
     device.writeModeCommand(0x4E);
-    EXPECT_TRUE(device.portOpen());
-    EXPECT_STREQ(device.openPortName, "COM1");
+    EXPECT_TRUE(state().lineOpen);
+    EXPECT_STREQ(state().openPortName, "COM1");
     EXPECT_EQ(alert.shown().size(), 1u);
 }
 
@@ -199,50 +188,65 @@ INSTANTIATE_TEST_SUITE_P(States, UnopenableOnRestore, ::testing::Values(true, fa
                              return std::string(info.param ? "ExpectingModeByte" : "ExpectingCommand");
                          });
 
-// Someone else's block naming a file: the restore opens it once, finds no
-// line settings behind it, closes it and reports it; the saved bytes in the
-// transmit registers never reach it, however often the block is restored.
-TEST_F(Snapshot, BlockNamingAFileNeverWritesToIt)
-{
-    programmed(0x37, makeSettings("C:/Users/someone/notes.txt"));  // fake port: any name opens
-    device.writeData('X');
-    device.tick();  // 'X' into the shift register
-    Block block = save();
-    ASSERT_EQ(chipByte(block, offsetof(ChipRegisters, txShiftFull)), 1);
-    device.powerOff();
-    port.failOperation(PortOp::GetState);  // from now on the name is an ordinary file
-    alert.clear();
-    mark();
+// A save block can name a line that reaches outside this computer. It is
+// reached only when it is the user's own choice, so that a block from someone
+// else never makes the plug-in connect anywhere; other names open as before.
+struct OutsideCase {
+    const char* name;
+    const char* saved;         // the line in use when the block was saved
+    const char* userNow;       // the user's choice at the restore
+    bool stillOpen;            // the saved line is still open at the restore
+    const char* opened;        // what the restore opens and keeps, or ""
+};
+void PrintTo(const OutsideCase& c, std::ostream* os) { *os << c.name; }
 
-    for (int restore = 1; restore <= 2; ++restore) {
-        EXPECT_EQ(load(block), 1);
-        for (int i = 0; i < 3; ++i) device.tick();
-        EXPECT_EQ(alert.shown(), std::vector<std::string>(restore, openFailureText("C:/Users/someone/notes.txt")));
-        EXPECT_FALSE(device.portOpen());
-    }
-    const std::vector<std::string> log = logSinceMark();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "Open //./C:/Users/someone/notes.txt"), 2);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "Close"), 2);
-    for (const std::string& call : log) EXPECT_EQ(call.rfind("WriteByte", 0), std::string::npos) << call;
+class OutsideLines : public Snapshot, public ::testing::WithParamInterface<OutsideCase> {};
+
+TEST_P(OutsideLines, AreReachedOnlyAsTheUsersOwnChoice)
+{
+    const OutsideCase& c = GetParam();
+    lines.reachOutsideWith("tcp:");
+    programmed(0x37, makeSettings(c.saved));
+    const Block block = save();
+    if (!c.stillOpen) device.powerOff();
+    device.storeSettings(makeSettings(c.userNow), false);  // the dialog's OK; the line stays until the next mode byte
+    mark();
+    alert.clear();
+
+    EXPECT_EQ(load(block), 1);
+
+    std::vector<std::string> opened;
+    for (const std::string& call : logSinceMark())
+        if (call.rfind("Open ", 0) == 0) opened.push_back(call.substr(5));
+    EXPECT_EQ(opened, c.opened[0] ? std::vector<std::string>{c.opened} : std::vector<std::string>{});
+    EXPECT_EQ(state().lineOpen, c.opened[0] != '\0');
+    EXPECT_EQ(alert.shown().empty(), state().lineOpen);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OutsideLines,
+    ::testing::Values(OutsideCase{"SomeoneElsesNetworkLine", "tcp:198.51.100.7:23", "COM1", false, ""},
+                      OutsideCase{"TheUsersOwnNetworkLine", "tcp:127.0.0.1:2323", "tcp:127.0.0.1:2323", false,
+                                  "tcp:127.0.0.1:2323"},
+                      OutsideCase{"ALineTheUserHasSinceLeftIsClosed", "tcp:127.0.0.1:2323", "COM2", true, ""},
+                      OutsideCase{"AComPortFromAnyBlock", "COM3", "COM1", false, "COM3"}),
+    [](const ::testing::TestParamInfo<OutsideCase>& info) { return std::string(info.param.name); });
 
 // Port 0x33 is shared with the rest of the machine: whatever a block holds in
 // port B's low five bits never shows there.
 TEST_F(Snapshot, PortBLowBitsAreNeverRestored)
 {
-    for (const bool portInUse : {false, true}) {
-        SCOPED_TRACE(portInUse ? "port in use" : "port unused");
-        Block block = portInUse ? (programmed(), save()) : unusedPortBlock();
+    for (const bool lineInUse : {false, true}) {
+        SCOPED_TRACE(lineInUse ? "line in use" : "line unused");
+        Block block = lineInUse ? (programmed(), save()) : unusedLineBlock();
         chipByte(block, offsetof(ChipRegisters, portB)) = 0x1F | 0x40;  // CS off, CI and CD on
         EXPECT_EQ(load(block), 1);
-        EXPECT_EQ(device.chip.portB & 0x1F, 0);
+        EXPECT_EQ(chip().portB & 0x1F, 0);
         EXPECT_EQ(device.readPortB() & 0x1F, 0);
-        Block again = save();
-        EXPECT_EQ(chipByte(again, offsetof(ChipRegisters, portB)) & 0x1F, 0);
     }
 }
 
-TEST_F(Snapshot, PortNameWithoutNulIsNeverOpened)
+TEST_F(Snapshot, NameWithoutNulIsNeverOpened)
 {
     programmed();
     Block block = save();
@@ -252,7 +256,7 @@ TEST_F(Snapshot, PortNameWithoutNulIsNeverOpened)
 
     EXPECT_EQ(load(block), 1);
 
-    EXPECT_EQ(port.callsOf(PortOp::Open).size(), 1u);  // the first open, of COM1
+    EXPECT_EQ(lines.opened(), std::vector<std::string>{"COM1"});
     EXPECT_EQ(logSinceMark().at(0), "Close");
     EXPECT_EQ(alert.shown(), std::vector<std::string>{openFailureText(std::string(239, 'N'))});
 }
@@ -277,15 +281,15 @@ TEST_P(RestoredFactor, NeverDividesByZero)
 {
     const FactorCase& c = GetParam();
     showPanel();
-    Block block = unusedPortBlock();
-    put32(block, snapshot_offset::baudFactor, c.saved);
-    put32(block, snapshot_offset::timer2Count, static_cast<std::uint32_t>(c.count));
+    Block block = unusedLineBlock();
+    putBlock(block, snapshot_offset::baudFactor, c.saved);
+    putBlock(block, snapshot_offset::timer2Count, static_cast<std::uint32_t>(c.count));
     block[snapshot_offset::modeByte] = c.mode;
 
     EXPECT_EQ(load(block), 1);
 
-    EXPECT_EQ(device.baudFactor, c.factor);
-    EXPECT_EQ(device.timer2Count, c.count);
+    EXPECT_EQ(state().baudFactor, c.factor);
+    EXPECT_EQ(state().timer2Count, c.count);
     EXPECT_EQ(panel.latest(kFieldDivider), "1/" + std::to_string(c.factor));
     EXPECT_EQ(panel.latest(kFieldComputedSpeed), c.shownSpeed);
 }
@@ -297,26 +301,26 @@ INSTANTIATE_TEST_SUITE_P(Factors, RestoredFactor,
                                            FactorCase{0, 0x4E, 0, 16, "153600"},
                                            FactorCase{64, 0x4F, -1, 64, "0"}));
 
-TEST_F(Snapshot, HugeCountsReRateThePortWithoutOverflow)
+TEST_F(Snapshot, HugeCountsReRateTheLineWithoutOverflow)
 {
     programmed();
     const Block saved = save();
     for (std::int32_t count : {0x7FFFFFFF, -1}) {
         SCOPED_TRACE(count);
         Block block = saved;
-        put32(block, snapshot_offset::timer2Count, static_cast<std::uint32_t>(count));
-        put32(block, snapshot_offset::baudFactor, 64);
+        putBlock(block, snapshot_offset::timer2Count, static_cast<std::uint32_t>(count));
+        putBlock(block, snapshot_offset::baudFactor, 64);
         block[snapshot_offset::modeByte] = 0x4F;
         EXPECT_EQ(load(block), 1);
-        EXPECT_EQ(device.computedBaud, 0u);
-        EXPECT_EQ(port.currentState().BaudRate, 300u);
-        EXPECT_EQ(device.timer2Count, count);
+        EXPECT_EQ(state().computedBaud, 0u);
+        EXPECT_EQ(lines.currentFormat().rate, 300u);
+        EXPECT_EQ(state().timer2Count, count);
     }
 }
 
 TEST_F(Snapshot, LatchesAreBroughtToValuesTheRegisterFileKnows)
 {
-    Block block = unusedPortBlock();
+    Block block = unusedLineBlock();
     chipByte(block, offsetof(ChipRegisters, rxReady)) = 5;
     chipByte(block, offsetof(ChipRegisters, status)) = kStatusTxReady | kStatusTxEmpty;
     chipByte(block, offsetof(ChipRegisters, intMask)) = 0xFF;
@@ -324,26 +328,27 @@ TEST_F(Snapshot, LatchesAreBroughtToValuesTheRegisterFileKnows)
     chipByte(block, offsetof(ChipRegisters, rxEnable)) = 9;
     chipByte(block, offsetof(ChipRegisters, txShiftFull)) = 3;
     chipByte(block, offsetof(ChipRegisters, txHoldingFull)) = 0x80;
-    chipByte(block, offsetof(ChipRegisters, portReady)) = 2;  // not 1: the port is not restored
+    chipByte(block, offsetof(ChipRegisters, portReady)) = 2;  // not 1: the line is not restored
     mark();
 
     EXPECT_EQ(load(block), 1);
 
     EXPECT_TRUE(logSinceMark().empty());
-    EXPECT_EQ(device.chip.rxReady, 1);
-    EXPECT_EQ(device.chip.status, kStatusTxReady | kStatusTxEmpty | kStatusRxReady);
-    EXPECT_EQ(device.chip.intMask, 7);
+    const ChipRegisters after = chip();
+    EXPECT_EQ(after.rxReady, 1);
+    EXPECT_EQ(after.status, kStatusTxReady | kStatusTxEmpty | kStatusRxReady);
+    EXPECT_EQ(after.intMask, 7);
     EXPECT_EQ(device.readPortC(), 7);
-    EXPECT_EQ(device.chip.txEnable, 1);
-    EXPECT_EQ(device.chip.rxEnable, 1);
-    EXPECT_EQ(device.chip.txShiftFull, 1);
-    EXPECT_EQ(device.chip.txHoldingFull, 1);
-    EXPECT_EQ(device.chip.portReady, 0);
+    EXPECT_EQ(after.txEnable, 1);
+    EXPECT_EQ(after.rxEnable, 1);
+    EXPECT_EQ(after.txShiftFull, 1);
+    EXPECT_EQ(after.txHoldingFull, 1);
+    EXPECT_EQ(after.portReady, 0);
 
     chipByte(block, offsetof(ChipRegisters, rxReady)) = 0;
     chipByte(block, offsetof(ChipRegisters, status)) = 0x87;
     EXPECT_EQ(load(block), 1);
-    EXPECT_EQ(device.chip.status, 0x85);  // no byte waiting: RxRDY cleared
+    EXPECT_EQ(chip().status, 0x85);  // no byte waiting: RxRDY cleared
 }
 
 TEST_F(Snapshot, ProgramStateAboveThreeIsTakenAndPort32IgnoredUntilReset)
@@ -352,16 +357,15 @@ TEST_F(Snapshot, ProgramStateAboveThreeIsTakenAndPort32IgnoredUntilReset)
     Block block = save();
     chipByte(block, offsetof(ChipRegisters, programState)) = 5;
     EXPECT_EQ(load(block), 1);
-    EXPECT_EQ(device.chip.programState, 5);
+    EXPECT_EQ(chip().programState, 5);
 
-    // Restoring again from state 5: the port is re-applied, but all five
+    // Restoring again from state 5: the line is bound again, but all five
     // programming bytes are ignored and the Timer2 change only stores.
     chipByte(block, offsetof(ChipRegisters, programState)) = kExpectCommand;
     mark();
     EXPECT_EQ(load(block), 1);
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"GetState", "SetState 9600 8 N 1 flags=0x20A1",
-                                                        "SetTimeouts", "SetEventMask 0x1C0"}));
-    EXPECT_EQ(device.chip.programState, kExpectCommand);
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"State", "Prepare", "Restored"}));
+    EXPECT_EQ(chip().programState, kExpectCommand);
 
     chipByte(block, offsetof(ChipRegisters, programState)) = 5;
     EXPECT_EQ(load(block), 1);
@@ -370,7 +374,7 @@ TEST_F(Snapshot, ProgramStateAboveThreeIsTakenAndPort32IgnoredUntilReset)
     EXPECT_TRUE(logSinceMark().empty());
     device.reset();
     device.writeModeCommand(0x4E);
-    EXPECT_EQ(device.chip.programState, kExpectCommand);
+    EXPECT_EQ(chip().programState, kExpectCommand);
     EXPECT_FALSE(logSinceMark().empty());
 }
 }  // namespace

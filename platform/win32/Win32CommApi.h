@@ -1,17 +1,10 @@
-// The serial ports the device sees: a name of a network line (tcp:, telnet:,
-// listen:) opens a network line, any other name the COM port, whose calls go
-// through to the comm API unchanged.
+// The comm API of the COM port line, passed through to Windows.
 #pragma once
 
-#include "device/Platform.h"
+#include "platform/com/CommApi.h"
 
-class NetworkLine;
-
-class LineSelector final : public SerialPorts {
+class Win32CommApi final : public CommApi {
 public:
-    explicit LineSelector(SerialPorts& comPorts) : comPorts_(comPorts) {}
-
-    bool reachesNetwork(const char* name) override;
     PortHandle open(const char* path) override;
     bool close(PortHandle port) override;
     bool getState(PortHandle port, CommState& state) override;
@@ -24,7 +17,4 @@ public:
     bool clearErrors(PortHandle port, std::uint32_t& errors, std::uint32_t& inputQueued) override;
     bool readByte(PortHandle port, std::uint8_t& byte, std::uint32_t& bytesRead) override;
     bool writeByte(PortHandle port, std::uint8_t byte) override;
-
-private:
-    SerialPorts& comPorts_;
 };

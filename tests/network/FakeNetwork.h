@@ -1,0 +1,131 @@
+// A network, its connections and a clock that tests turn by hand. Each
+// connection's far end is a FakeWire the test keeps, so it can still play the
+// peer after the line has taken the transport.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/lines/ByteTransport.h"
+#include "platform/lines/Clock.h"
+
+struct FakeWire {
+    TransportState connecting = TransportState::Connecting;  // until the peer answers
+    ConnectFailure failure = ConnectFailure::None;
+    std::deque<std::uint8_t> toLine;  // sent by the peer, not yet received
+    std::vector<std::uint8_t> fromLine;
+    std::size_t sendRoom = std::numeric_limits<std::size_t>::max();  // what the network takes now
+    bool peerGone = false;  // after what it sent, the peer hung up
+    bool released = false;  // the line let go of the transport
+    int receiveCalls = 0;
+
+    void answer() { connecting = TransportState::Open; }
+    void refuse()
+    {
+        connecting = TransportState::Closed;
+        failure = ConnectFailure::Refused;
+    }
+    template <typename Bytes>
+    void peerSends(const Bytes& bytes)
+    {
+        toLine.insert(toLine.end(), bytes.begin(), bytes.end());
+    }
+    void peerSends(const char* text) { peerSends(std::string(text)); }
+    // Like a socket: closed once the peer's last byte has been read.
+    TransportState state() const
+    {
+        if (connecting != TransportState::Open) return connecting;
+        return peerGone && toLine.empty() ? TransportState::Closed : TransportState::Open;
+    }
+};
+
+class FakeTransport final : public ByteTransport {
+public:
+    explicit FakeTransport(std::shared_ptr<FakeWire> wire) : wire_(std::move(wire)) {}
+    ~FakeTransport() override { wire_->released = true; }
+    TransportState state() override { return wire_->state(); }
+    ConnectFailure failure() const override { return wire_->failure; }
+    std::size_t receive(std::uint8_t* buffer, std::size_t length) override
+    {
+        ++wire_->receiveCalls;
+        std::size_t got = 0;
+        for (; got < length && !wire_->toLine.empty(); ++got) {
+            buffer[got] = wire_->toLine.front();
+            wire_->toLine.pop_front();
+        }
+        return got;
+    }
+    std::size_t send(const std::uint8_t* data, std::size_t length) override
+    {
+        if (wire_->state() != TransportState::Open) return 0;
+        const std::size_t taken = length < wire_->sendRoom ? length : wire_->sendRoom;
+        wire_->sendRoom -= taken;
+        wire_->fromLine.insert(wire_->fromLine.end(), data, data + taken);
+        return taken;
+    }
+
+private:
+    std::shared_ptr<FakeWire> wire_;
+};
+
+// Callers wait in `callers` until the line accepts them.
+struct FakeListenQueue {
+    std::deque<std::shared_ptr<FakeWire>> callers;
+    bool released = false;
+    std::shared_ptr<FakeWire> call()
+    {
+        auto wire = std::make_shared<FakeWire>();
+        wire->answer();
+        callers.push_back(wire);
+        return wire;
+    }
+};
+
+class FakeListener final : public Listener {
+public:
+    explicit FakeListener(std::shared_ptr<FakeListenQueue> queue) : queue_(std::move(queue)) {}
+    ~FakeListener() override { queue_->released = true; }
+    std::unique_ptr<ByteTransport> accept() override
+    {
+        if (queue_->callers.empty()) return nullptr;
+        auto wire = queue_->callers.front();
+        queue_->callers.pop_front();
+        return std::make_unique<FakeTransport>(wire);
+    }
+
+private:
+    std::shared_ptr<FakeListenQueue> queue_;
+};
+
+class FakeNetwork final : public Network {
+public:
+    std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port) override
+    {
+        requests.push_back("connect " + host + " " + std::to_string(port));
+        if (refuseAll) return nullptr;
+        wires.push_back(std::make_shared<FakeWire>());
+        return std::make_unique<FakeTransport>(wires.back());
+    }
+    std::unique_ptr<Listener> listen(const std::string& address, std::uint16_t port) override
+    {
+        requests.push_back("listen " + address + " " + std::to_string(port));
+        if (refuseAll) return nullptr;
+        listeners.push_back(std::make_shared<FakeListenQueue>());
+        return std::make_unique<FakeListener>(listeners.back());
+    }
+
+    std::vector<std::string> requests;
+    std::vector<std::shared_ptr<FakeWire>> wires;
+    std::vector<std::shared_ptr<FakeListenQueue>> listeners;
+    bool refuseAll = false;
+};
+
+class FakeClock final : public Clock {
+public:
+    std::uint64_t nowMicroseconds() override { return now; }
+    std::uint64_t now = 1000000;
+};

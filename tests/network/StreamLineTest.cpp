@@ -1,0 +1,386 @@
+// Network lines over a fake network and a hand-turned clock: their phases,
+// the bounded buffers and flow control, the listener's next caller, the raw
+// stream, and the Telnet line's remote serial port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/network/NetworkLineKind.h"
+#include "platform/network/StreamLine.h"
+#include "tests/network/FakeNetwork.h"
+#include "tests/network/TelnetStreams.h"
+
+using Phase = StreamLine::Phase;
+using namespace telnet;
+using namespace rfc2217;
+
+namespace {
+class NetworkLine : public ::testing::Test {
+protected:
+    // Opens a line by its name; the far end of a client's connection is `wire`.
+    void open(const char* name)
+    {
+        line.reset(static_cast<StreamLine*>(kind.open(name).release()));
+        ASSERT_NE(line, nullptr);
+        if (!network.wires.empty()) wire = network.wires.back();
+    }
+    // Lets a millisecond pass and the line do its socket work.
+    LineState poll()
+    {
+        clock.now += StreamLine::kPumpIntervalMicroseconds;
+        return line->state();
+    }
+    ModemInputs inputs()
+    {
+        ModemInputs in{};
+        EXPECT_TRUE(line->readInputs(in));
+        return in;
+    }
+    std::string lines()  // the inputs that are on, as letters: CTS DSR RI DCD
+    {
+        const ModemInputs in = inputs();
+        return std::string(in.cts ? "C" : "") + (in.dsr ? "D" : "") + (in.ring ? "R" : "") + (in.dcd ? "K" : "");
+    }
+    std::string readAll()
+    {
+        std::string got;
+        std::uint8_t byte = 0;
+        while (line->readByte(byte)) got.push_back(static_cast<char>(byte));
+        return got;
+    }
+    std::uint32_t waiting()
+    {
+        std::uint8_t errors = 0;
+        std::uint32_t count = 0;
+        EXPECT_TRUE(line->pollErrors(errors, count));
+        return count;
+    }
+    void write(const std::string& text)
+    {
+        for (char c : text) EXPECT_TRUE(line->writeByte(static_cast<std::uint8_t>(c)));
+    }
+
+    FakeNetwork network;
+    FakeClock clock;
+    NetworkLineKind kind{network, clock};
+    std::unique_ptr<StreamLine> line;
+    std::shared_ptr<FakeWire> wire;
+};
+
+std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+}  // namespace
+
+TEST(StreamLinePhases, OnlyTheseMovesAreAllowed)
+{
+    const Phase all[] = {Phase::Connecting, Phase::Listening, Phase::Connected, Phase::Gone};
+    const std::vector<std::pair<Phase, Phase>> allowed = {
+        {Phase::Connecting, Phase::Connected}, {Phase::Connecting, Phase::Gone},     // a client connects or fails
+        {Phase::Listening, Phase::Connected},                                        // a caller arrives
+        {Phase::Connected, Phase::Gone},       {Phase::Connected, Phase::Listening},  // the peer hangs up
+    };
+    for (Phase from : all)
+        for (Phase to : all) {
+            const bool expected = std::find(allowed.begin(), allowed.end(), std::make_pair(from, to)) != allowed.end();
+            EXPECT_EQ(StreamLine::canMove(from, to), expected) << int(from) << " -> " << int(to);
+        }
+}
+
+TEST_F(NetworkLine, ClientConnectsCarriesBytesAndIsGoneWhenThePeerLeaves)
+{
+    open("tcp:bbs.example.org:23");
+    EXPECT_EQ(network.requests, std::vector<std::string>{"connect bbs.example.org 23"});
+    EXPECT_EQ(line->features(), 0u);
+    EXPECT_EQ(poll(), LineState::Connecting);
+    EXPECT_EQ(lines(), "");  // nothing leaves the guest until someone is there
+    EXPECT_FALSE(line->writeByte('x'));
+
+    wire->answer();
+    EXPECT_EQ(poll(), LineState::Open);
+    EXPECT_EQ(line->phase(), Phase::Connected);
+    EXPECT_EQ(lines(), "CDK");
+    write("hi");
+    wire->peerSends("bye");
+    poll();
+    EXPECT_EQ(text(wire->fromLine), "hi");
+
+    // The peer hangs up: what it sent before is still the guest's to read.
+    wire->peerGone = true;
+    EXPECT_EQ(poll(), LineState::Gone);
+    EXPECT_EQ(lines(), "");
+    EXPECT_FALSE(line->writeByte('x'));
+    EXPECT_EQ(waiting(), 3u);
+    EXPECT_EQ(readAll(), "bye");
+    EXPECT_TRUE(wire->released);
+
+    // One that never answers is gone as soon as connecting fails.
+    open("tcp:127.0.0.1:9");
+    wire->refuse();
+    EXPECT_EQ(poll(), LineState::Gone);
+}
+
+TEST_F(NetworkLine, ListenerTakesTheNextCallerAfterAHangUp)
+{
+    open("listen:5000");
+    EXPECT_EQ(network.requests, std::vector<std::string>{"listen 127.0.0.1 5000"});
+    FakeListenQueue& queue = *network.listeners.back();
+    EXPECT_EQ(poll(), LineState::Connecting);
+    EXPECT_EQ(lines(), "");
+
+    auto first = queue.call();
+    auto second = queue.call();  // waits while the first is served
+    EXPECT_EQ(poll(), LineState::Open);
+    EXPECT_EQ(lines(), "CDK");
+    EXPECT_EQ(queue.callers.size(), 1u);
+    first->peerSends("one");
+    write("to first");
+    poll();
+    first->peerGone = true;
+    EXPECT_EQ(poll(), LineState::Connecting);  // listening again
+    EXPECT_EQ(line->phase(), Phase::Listening);
+    EXPECT_TRUE(first->released);
+    EXPECT_EQ(text(first->fromLine), "to first");
+
+    poll();
+    EXPECT_EQ(line->phase(), Phase::Connected);
+    second->peerSends("two");
+    poll();
+    EXPECT_EQ(readAll(), "onetwo");  // nothing the first caller sent is lost
+    EXPECT_TRUE(second->fromLine.empty());
+
+    line.reset();
+    EXPECT_TRUE(queue.released);
+}
+
+// The input buffer holds 4096 bytes; the rest stays with the network until
+// the guest has read some, and nothing is lost or reordered.
+TEST_F(NetworkLine, InputIsBoundedAndArrivesInOrder)
+{
+    open("tcp:127.0.0.1:7");
+    wire->answer();
+    std::string flood;
+    for (int i = 0; i < 10000; ++i) flood.push_back(static_cast<char>(i * 7));
+    wire->peerSends(flood);
+    poll();
+    EXPECT_EQ(waiting(), StreamLine::kInputCapacity);
+    EXPECT_EQ(wire->toLine.size(), flood.size() - StreamLine::kInputCapacity);
+
+    std::string got;
+    std::uint8_t byte = 0;
+    for (int round = 0; round < 100000 && got.size() < flood.size(); ++round) {
+        if (line->readByte(byte)) got.push_back(static_cast<char>(byte));
+        if (round % 97 == 0) poll();
+        EXPECT_LE(waiting(), StreamLine::kInputCapacity);
+    }
+    EXPECT_EQ(got, flood);
+}
+
+TEST_F(NetworkLine, CtsDropsWhileTheGuestsBytesCannotLeave)
+{
+    open("tcp:127.0.0.1:7");
+    wire->answer();
+    poll();
+    wire->sendRoom = 0;
+    write(std::string(StreamLine::kOutputHighWater - 1, 'a'));
+    EXPECT_TRUE(inputs().cts);
+    write("b");
+    EXPECT_FALSE(inputs().cts);
+    EXPECT_TRUE(inputs().dsr && inputs().dcd);  // still connected
+
+    wire->sendRoom = 100;
+    poll();
+    EXPECT_TRUE(inputs().cts);
+    wire->sendRoom = static_cast<std::size_t>(-1);
+    poll();
+    EXPECT_EQ(text(wire->fromLine), std::string(StreamLine::kOutputHighWater - 1, 'a') + "b");
+}
+
+TEST_F(NetworkLine, SocketWorkRunsAtMostOnceAMillisecond)
+{
+    open("tcp:127.0.0.1:7");
+    wire->answer();
+    poll();
+    const int before = wire->receiveCalls;
+    for (int i = 0; i < 50; ++i) {
+        inputs();
+        waiting();
+        line->state();
+    }
+    EXPECT_EQ(wire->receiveCalls, before);
+    clock.now += StreamLine::kPumpIntervalMicroseconds - 1;
+    inputs();
+    EXPECT_EQ(wire->receiveCalls, before);
+    clock.now += 1;
+    inputs();
+    EXPECT_EQ(wire->receiveCalls, before + 1);
+}
+
+TEST_F(NetworkLine, KindOpensEachNameOverTheNetwork)
+{
+    const struct {
+        const char* name;
+        const char* request;  // null: the network is not even asked
+        std::uint32_t features;
+    } cases[] = {
+        {"tcp:host:23", "connect host 23", 0},
+        {"TELNET:[::1]:2217", "connect ::1 2217", kLineHasFormat | kLineHasControls | kLineHasBreak},
+        {"listen:0.0.0.0:5000", "listen 0.0.0.0 5000", 0},
+        {"tcp:host", nullptr, 0},
+        {"listen:99999", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        network.requests.clear();
+        EXPECT_TRUE(kind.claims(c.name));
+        EXPECT_TRUE(kind.reachesOutside(c.name));
+        std::unique_ptr<Line> opened = kind.open(c.name);
+        EXPECT_EQ(opened != nullptr, c.request != nullptr);
+        EXPECT_EQ(network.requests, c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{});
+        if (opened) {
+            EXPECT_EQ(opened->features(), c.features);
+        }
+
+        network.refuseAll = true;  // the network cannot even start: no line
+        EXPECT_EQ(kind.open(c.name), nullptr);
+        network.refuseAll = false;
+    }
+    EXPECT_FALSE(kind.claims("COM1"));
+}
+
+// A peer that keeps asking for answers and never reads them: the line stops
+// reading it, so what it owes the peer stays bounded.
+TEST_F(NetworkLine, PeerThatNeverReadsItsAnswersIsNotReadEither)
+{
+    open("telnet:127.0.0.1:23");
+    wire->answer();
+    wire->sendRoom = 0;
+    const std::size_t asked = 100000 * 3;
+    for (std::size_t i = 0; i < asked / 3; ++i) wire->peerSends(Bytes{kIac, kDo, 24});
+    for (int i = 0; i < 1000; ++i) poll();
+    // Each request read owes a three-byte answer; reading stops at the limit.
+    const std::size_t read = asked - wire->toLine.size();
+    EXPECT_LE(read, StreamLine::kOutputLimit + 1024);
+    EXPECT_TRUE(wire->fromLine.empty());
+
+    // Once the peer reads, the line reads it again.
+    wire->sendRoom = static_cast<std::size_t>(-1);
+    for (int i = 0; i < 10; ++i) poll();
+    EXPECT_GT(asked - wire->toLine.size(), read);
+    EXPECT_EQ(wire->fromLine.size() % 3, 0u);
+}
+
+class TelnetNetworkLine : public NetworkLine {
+protected:
+    void SetUp() override
+    {
+        open("telnet:serial-server:2217");
+        wire->answer();
+        poll();
+    }
+    void serverAgrees()
+    {
+        wire->peerSends(Bytes{kIac, kDo, kOptionBinary, kIac, kWill, kOptionBinary, kIac, kDo, kOptionComPort});
+        poll();
+    }
+    std::vector<Bytes> commandsSent()
+    {
+        const std::vector<Bytes> commands = subnegotiationsOf(kOptionComPort, wire->fromLine);
+        wire->fromLine.clear();
+        return commands;
+    }
+};
+
+TEST_F(TelnetNetworkLine, SettingsWaitForTheServerThenReachTheRemotePort)
+{
+    EXPECT_FALSE(wire->fromLine.empty());  // the session's greeting
+    wire->fromLine.clear();
+    LineFormat format{};
+    ASSERT_TRUE(line->readFormat(format));
+    EXPECT_EQ(format.rate, 9600u);
+    EXPECT_DOUBLE_EQ(bitsPerCharacter(format), 9.0);
+
+    ASSERT_TRUE(line->setFormat({19200, 7, Parity::Even, StopBits::Two, true}));
+    ASSERT_TRUE(line->setControl(Control::Dtr, true));
+    poll();
+    EXPECT_TRUE(wire->fromLine.empty());  // remembered only
+
+    serverAgrees();
+    const std::vector<Bytes> all = commandsSent();
+    ASSERT_EQ(all.size(), 10u);
+    EXPECT_EQ(all[3], (Bytes{kSetBaudRate, 0, 0, 0x4B, 0x00}));
+    EXPECT_EQ(all[4], (Bytes{kSetDataSize, 7}));
+    EXPECT_EQ(all[5], (Bytes{kSetParity, kParityEven}));
+    EXPECT_EQ(all[6], (Bytes{kSetStopSize, kStopTwo}));
+    EXPECT_EQ(all[7], (Bytes{kSetControl, kControlDtrOn}));
+
+    // Each setting in the server's terms, as it changes.
+    const struct {
+        LineFormat format;
+        std::vector<Bytes> sent;
+    } cases[] = {
+        {{19200, 8, Parity::None, StopBits::One, false}, {{kSetDataSize, 8}, {kSetParity, kParityNone}, {kSetStopSize, kStopOne}}},
+        {{19200, 8, Parity::Odd, StopBits::OneAndHalf, true}, {{kSetParity, kParityOdd}, {kSetStopSize, kStopOneAndHalf}}},
+        {{19200, 8, Parity::Mark, StopBits::One, true}, {{kSetParity, kParityMark}, {kSetStopSize, kStopOne}}},
+        {{300, 8, Parity::Space, StopBits::One, true}, {{kSetBaudRate, 0, 0, 0x01, 0x2C}, {kSetParity, kParitySpace}}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(line->setFormat(c.format));
+        poll();
+        EXPECT_EQ(commandsSent(), c.sent);
+    }
+    const struct {
+        Control control;
+        bool on;
+        std::uint8_t value;
+    } controls[] = {{Control::Rts, true, kControlRtsOn}, {Control::Break, true, kControlBreakOn},
+                    {Control::Break, false, kControlBreakOff}, {Control::Dtr, false, kControlDtrOff}};
+    for (const auto& c : controls) {
+        ASSERT_TRUE(line->setControl(c.control, c.on));
+        poll();
+        EXPECT_EQ(commandsSent(), (std::vector<Bytes>{{kSetControl, c.value}}));
+    }
+    ASSERT_TRUE(line->setRate(115200));
+    wire->peerSends("z");
+    poll();
+    line->discard();
+    poll();
+    EXPECT_EQ(commandsSent(), (std::vector<Bytes>{{kSetBaudRate, 0, 1, 0xC2, 0}, {kPurgeData, kPurgeBoth}}));
+    EXPECT_EQ(waiting(), 0u);
+    ASSERT_TRUE(line->readFormat(format));
+    EXPECT_EQ(format.rate, 115200u);
+
+    // Once the server is gone there is nowhere for settings to go.
+    wire->peerGone = true;
+    EXPECT_EQ(poll(), LineState::Gone);
+    EXPECT_FALSE(line->setFormat(format));
+    EXPECT_FALSE(line->setRate(9600));
+    EXPECT_FALSE(line->setControl(Control::Rts, false));
+    EXPECT_FALSE(line->readFormat(format));
+}
+
+TEST_F(TelnetNetworkLine, TheRemotePortsLinesAndErrorsReachTheGuest)
+{
+    serverAgrees();
+    EXPECT_EQ(lines(), "CDK");  // a server that has not reported is taken to have its lines on
+    const struct {
+        std::uint8_t modemState;
+        const char* lines;
+    } cases[] = {{0x50, "CR"}, {0xA0, "DK"}, {0x0F, ""}, {0xF0, "CDRK"}};
+    for (const auto& c : cases) {
+        wire->peerSends(serverSays(kNotifyModemState, c.modemState));
+        poll();
+        EXPECT_EQ(lines(), c.lines) << int(c.modemState);
+    }
+    wire->sendRoom = 0;  // the server's CTS is on, but the guest's bytes are not leaving
+    write(std::string(StreamLine::kOutputHighWater, 'x'));
+    EXPECT_EQ(lines(), "DRK");
+
+    wire->peerSends(serverSays(kNotifyLineState, 0x02 | 0x04 | 0x08 | 0x01));
+    poll();
+    std::uint8_t errors = 0;
+    std::uint32_t count = 0;
+    ASSERT_TRUE(line->pollErrors(errors, count));
+    EXPECT_EQ(errors, kLineErrorOverrun | kLineErrorParity | kLineErrorFraming);
+    ASSERT_TRUE(line->pollErrors(errors, count));
+    EXPECT_EQ(errors, 0);
+}

@@ -12,6 +12,9 @@ constexpr std::size_t kLongestReply = 512;
 // Room kept in the outgoing queue for the bytes already on their way when
 // CTS drops (a byte may take two on the wire).
 constexpr std::size_t kOutgoingReserve = 16;
+// Room kept in the answer queue for a Telnet side's own offers, which it
+// makes once, when it finds the remote negotiating.
+constexpr std::size_t kOfferSize = 32;
 // Callers taken from the listener at one look, so that a storm of them
 // cannot keep the modem busy.
 constexpr int kCallersPerLook = 8;
@@ -123,8 +126,8 @@ bool Modem::writeByte(std::uint8_t byte)
     case Phase::Online:
         guard_.guestByte(byte, now, profile_.s[kEscapeCharacter], profile_.guardTime());
         scratch_.clear();
-        if (stream_)
-            stream_->encode(byte, scratch_);
+        if (telnet_)
+            telnet_->sendData(byte, scratch_);
         else
             scratch_.push_back(byte);
         return outgoing_.push(scratch_.data(), scratch_.size());
@@ -316,19 +319,21 @@ void Modem::receive()
     std::uint8_t in[kReceiveChunk];
     std::uint8_t data[kReceiveChunk];
     for (;;) {
-        // Read no more than the guest's queue takes and than can be answered.
+        // Read no more than the guest's queue takes and than can be answered:
+        // Telnet answers each option request with at most as many bytes, and
+        // its own offers once.
         std::size_t wanted = std::min(kReceiveChunk, data_.room());
-        if (!stream_) wanted = std::min<std::size_t>(wanted, 1);  // its first byte says what the call speaks
-        if (stream_ && stream_->answersPerByte() > 0)
-            wanted = std::min(wanted, answers_.room() / stream_->answersPerByte());
+        if (telnet_) wanted = std::min(wanted, answers_.room() > kOfferSize ? answers_.room() - kOfferSize : 0);
         if (wanted == 0) return;
         const std::size_t got = call_->receive(in, wanted);
         if (got == 0) break;
-        if (!stream_) startStream(in[0] == kTelnetIac);
-        scratch_.clear();
-        const std::size_t produced = stream_->decode(in, got, data, scratch_);
-        data_.push(data, produced);
-        answers_.push(scratch_.data(), scratch_.size());
+        if (telnet_) {
+            scratch_.clear();
+            data_.push(data, telnet_->receive(in, got, data, scratch_));
+            answers_.push(scratch_.data(), scratch_.size());
+        } else {
+            data_.push(in, got);
+        }
     }
     if (call_->state() == TransportState::Closed) carrierLost();
 }
@@ -374,7 +379,7 @@ void Modem::connected(std::uint64_t now)
     data_.clear();  // a previous call's data the guest never read
     flushing_ = false;
     phase_ = stayInCommandMode_ ? Phase::Held : Phase::Online;
-    openStream();
+    startTelnet();
     reply(stayInCommandMode_ ? Result::Ok : Result::Connect);
     guard_.restart(now);
 }
@@ -390,27 +395,25 @@ void Modem::answer(std::uint64_t now)
     connected(now);
 }
 
-void Modem::openStream()
+// A telnet: call negotiates from the start; a call to or from an address
+// without a prefix is Telnet only if the remote's first byte starts a
+// negotiation. The modem is the client of a call it placed, and the server
+// (the BBS in the emulator, echoing) of one it answered.
+void Modem::startTelnet()
 {
-    stream_.reset();
-    if (protocol_ != CallProtocol::Detect) startStream(protocol_ == CallProtocol::Telnet);
-}
-
-void Modem::startStream(bool telnet)
-{
-    if (telnet && services_.telnet)
-        stream_ = services_.telnet->open(placed_);
-    else
-        stream_ = std::make_unique<RawCallStream>();
+    telnet_.reset();
+    if (protocol_ == CallProtocol::Raw) return;
+    telnet_ = std::make_unique<TelnetSession>(placed_ ? TelnetSession::Role::Client : TelnetSession::Role::Server);
     scratch_.clear();
-    stream_->start(scratch_);
+    telnet_->start(protocol_ == CallProtocol::Telnet ? TelnetSession::Start::Offering : TelnetSession::Start::Passive,
+                   scratch_);
     answers_.push(scratch_.data(), scratch_.size());
 }
 
 void Modem::endCall()
 {
     call_.reset();
-    stream_.reset();
+    telnet_.reset();
     outgoing_.clear();
     answers_.clear();
 }

@@ -21,23 +21,21 @@
 #include "platform/lines/Clock.h"
 #include "platform/modem/ByteQueue.h"
 #include "platform/modem/CallAddress.h"
-#include "platform/modem/CallStream.h"
 #include "platform/modem/CommandLine.h"
 #include "platform/modem/CommandParser.h"
 #include "platform/modem/EscapeGuard.h"
 #include "platform/modem/ModemProfile.h"
 #include "platform/modem/Phonebook.h"
 #include "platform/modem/ResultCodes.h"
+#include "platform/network/TelnetSession.h"
 
 class Modem final : public Line {
 public:
-    // What the modem works with; each must outlive it. Without `telnet` every
-    // call is raw.
+    // What the modem works with; each must outlive it.
     struct Services {
         Network& network;
         Clock& clock;
         Phonebook& phonebook;
-        TelnetStreams* telnet;
     };
 
     // Bytes toward the guest from the remote, and toward the remote from the guest.
@@ -95,8 +93,7 @@ private:
     void placeCall(const CallAddress& address, bool stayInCommandMode);
     void connected(std::uint64_t now);
     void answer(std::uint64_t now);
-    void openStream();
-    void startStream(bool telnet);
+    void startTelnet();
     void endCall();
     void hangUp();
     static void refuse(ByteTransport& caller);
@@ -135,7 +132,8 @@ private:
 
     Phase phase_ = Phase::Command;
     std::unique_ptr<ByteTransport> call_;
-    std::unique_ptr<CallStream> stream_;  // null until a detecting call's remote has sent its first byte
+    // The call's Telnet framing; none for a tcp: call, which carries bytes as they are.
+    std::unique_ptr<TelnetSession> telnet_;
     CallProtocol protocol_ = CallProtocol::Detect;
     bool placed_ = false;                 // the modem dialled this call
     bool stayInCommandMode_ = false;      // the dial string ended in ";"

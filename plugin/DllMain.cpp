@@ -23,7 +23,16 @@ Win32CommApi commApi;
 WinsockNetwork network;
 PerformanceCounterClock monotonicClock;
 Win32Profile settingsFile;
-SettingsPhonebook phonebook(settingsFile, plugin().settingsPath);
+// The phonebook of the settings file the host has named. The module it finds
+// the name in is made during loading, after these objects, so it is looked
+// up at each dial rather than here.
+class ModulePhonebook final : public Phonebook {
+public:
+    std::optional<std::string> lookup(const std::string& number) override
+    {
+        return SettingsPhonebook(settingsFile, plugin().settingsPath).lookup(number);
+    }
+} phonebook;
 ComPortKind comPorts(commApi);
 NetworkLineKind networkLines(network, monotonicClock);
 ModemLineKind modems(network, monotonicClock, phonebook, RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT);

@@ -1,0 +1,252 @@
+"""The modem line under Wine, the guest's side scripted through the host
+simulator (real-time timer, 9600 bit/s), against real peers: GNU telnetd
+under tcpserver, socat servers and callers, and loopback servers that refuse,
+never answer or hang up. Every peer process is stopped by its own id."""
+import os
+import socket
+import subprocess
+import threading
+import time
+
+from support import HostTest, fields, write_ini
+from test_network import LOOPBACK, LoopbackServer, SocatServer, free_port, listening, wait_until
+
+INIT = "AT H0 Z S7=45 S0=0 Q0 V1 E0 &C0 X4"  # Device::Modem's init string, as real programs send it
+OK = b"\r\nOK\r\n"
+NO_CARRIER = b"\r\nNO CARRIER\r\n"
+CONNECT = b"\r\nCONNECT 9600\r\n"
+
+
+class TelnetServer:
+    """GNU telnetd under tcpserver, running `program` for each caller."""
+
+    def __init__(self, port, program):
+        self.process = subprocess.Popen(["tcpserver", "-R", "-H", LOOPBACK, str(port), "/usr/sbin/telnetd", "-h",
+                                         "-E", program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: listening(port)), "tcpserver does not listen"
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+class ModemTest(HostTest):
+    LINE = False
+    VIRTUAL = False  # guard times, rings and dial limits run on real time, as the guest does
+    PORT = "modem"
+    PHONEBOOK = {}
+
+    def setUp(self):
+        self.port = free_port()
+        self.INI = {"LOCK": "0", "PORT": self.PORT.format(port=self.port)}
+        self.peers = []
+        super().setUp()
+        if self.PHONEBOOK:
+            with open(self.ini, "a", newline="\r\n") as f:
+                f.write("[RS-232C Phonebook]\n")
+                for number, address in self.PHONEBOOK.items():
+                    f.write(f"{number}={address.format(port=self.port)}\n")
+        self.program()
+        self.assertEqual(self.command("ATE0"), b"ATE0\r" + OK)  # echo on from the start
+    def tearDown(self):
+        super().tearDown()
+        for peer in self.peers:
+            peer.stop() if hasattr(peer, "stop") else peer.close()
+
+    # ---- the guest ----------------------------------------------------------
+
+    def type(self, text):
+        self.sim.command("send hex:" + text.encode("latin-1").hex())
+
+    def hear(self, ms=300):
+        lines = self.sim.command(f"listen {ms}")
+        data = next((line for line in lines if line.startswith("data hex=")), "data hex=")
+        return bytes.fromhex(data[len("data hex="):])
+
+    def hear_until(self, ending, timeout=15):
+        """What the guest receives until it has heard `ending`."""
+        heard = b""
+        deadline = time.monotonic() + timeout
+        while ending not in heard and time.monotonic() < deadline:
+            heard += self.hear(200)
+        return heard
+
+    def command(self, line, ending=OK, timeout=15):
+        self.type(line + "\r")
+        return self.hear_until(ending, timeout)
+
+    def lines(self):
+        return fields(self.sim.command("lines")[0])
+
+    def escape(self):
+        """'+++' between a second of silence on each side: back in command mode."""
+        time.sleep(1.2)
+        self.type("+++")
+        return self.hear_until(OK, timeout=5)
+
+
+class Dialling(ModemTest):
+    PHONEBOOK = {"555-1234": "127.0.0.1:{port}"}
+
+    def test_init_string_and_a_dial_to_a_telnet_server_connect_before_its_data_then_its_hang_up(self):
+        banner = os.path.join(self.work.directory, f"{self.id()}.banner")
+        with open(banner, "wb") as f:
+            f.write(b"Welcome to the test BBS, price \xff\xff, +++ and \r\x00 are data")
+        self.peers.append(TelnetServer(self.port, f"/bin/cat {banner}"))
+        self.assertTrue(self.command(INIT).endswith(OK))
+        self.assertEqual(self.lines()["CD"], "on")  # &C0
+        self.command("AT&C1")
+        self.assertEqual(self.lines()["CD"], "off")
+
+        heard = self.command("ATDT 555-1234", ending=NO_CARRIER)
+        self.assertTrue(heard.startswith(CONNECT), heard)  # before any byte from the server
+        # The negotiation never reaches the guest; the data does, 0xFF and all
+        # (telnetd's terminal adds nothing to a text without line ends).
+        self.assertEqual(heard[len(CONNECT):], b"Welcome to the test BBS, price \xff\xff, +++ and \r\x00 are data"
+                         + NO_CARRIER)
+        self.assertEqual((self.lines()["CD"], self.lines()["DSR"]), ("off", "on"))
+
+    def test_escape_online_again_and_hang_up(self):
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        self.assertEqual(self.command(f"ATDTtcp:127.0.0.1:{self.port}", ending=CONNECT), CONNECT)
+        self.assertEqual(self.lines()["CD"], "on")
+        self.type("ATH\r+++")  # data in a call
+        server.send(b"from the server")
+        self.assertEqual(self.hear_until(b"server"), b"from the server")
+        self.assertEqual(self.escape(), OK)
+        server.send(b"held")
+        time.sleep(0.5)
+        self.assertEqual(self.command("ATO", ending=b"held"), CONNECT + b"held")
+        self.assertEqual(self.escape(), OK)
+        self.assertEqual(self.command("ATH"), OK)
+        self.assertEqual(self.lines()["CD"], "off")
+        self.assertTrue(server.wait_for(len("ATH\r++++++")))
+        self.assertEqual(bytes(server.received), b"ATH\r++++++")
+
+    def test_busy_no_answer_and_a_name_that_does_not_resolve(self):
+        refused = free_port()
+        self.assertEqual(self.command(f"ATDT127.0.0.1:{refused}", ending=b"BUSY"), b"\r\nBUSY\r\n")
+        self.assertEqual(self.command("ATDTno-such-host.invalid", ending=NO_CARRIER), NO_CARRIER)
+
+        # A listener whose queue is full leaves further callers unanswered.
+        server = LoopbackServer(self.port, backlog=0)
+        self.peers.append(server)
+        fillers = [socket.socket() for _ in range(3)]
+        for filler in fillers:
+            filler.setblocking(False)
+            filler.connect_ex((LOOPBACK, self.port))
+        self.peers += fillers
+        self.command("ATS7=3")
+        started = time.monotonic()
+        self.assertEqual(self.command(f"ATDT127.0.0.1:{self.port}", ending=b"NO ANSWER"), b"\r\nNO ANSWER\r\n")
+        self.assertGreaterEqual(time.monotonic() - started, 2.9)
+
+    def test_dtr_drop_hangs_up_under_d2(self):
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        self.assertEqual(self.command(f"AT&D2DT127.0.0.1:{self.port}", ending=CONNECT), CONNECT)
+        self.sim.command("cmd 35")  # DTR off, RTS on
+        self.assertEqual(self.hear_until(NO_CARRIER), NO_CARRIER)
+        self.assertEqual(self.lines()["CD"], "off")
+        self.sim.command("cmd 37")
+        self.assertEqual(self.command("AT"), OK)
+
+    def test_a_flood_while_rts_is_off_waits_and_arrives_whole(self):
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        self.assertEqual(self.command(f"ATDT127.0.0.1:{self.port}", ending=CONNECT), CONNECT)
+        flood = os.urandom(64 * 1024)
+        self.sim.command("cmd 17")  # RTS off
+        server.send(flood)
+        time.sleep(2)
+        self.assertEqual(self.hear(500), b"")
+        self.sim.command("cmd 37")
+        received = os.path.join(self.work.directory, f"{self.id()}.in")
+        result = fields(self.sim.command(f"recv {len(flood)} file:{received}", timeout=300)[0])
+        self.assertEqual(result["end"], "done", result)
+        with open(received, "rb") as f:
+            self.assertEqual(f.read(), flood)
+
+
+class IncomingCalls(ModemTest):
+    PORT = "modem:{port}"
+
+    def call(self):
+        caller = socket.create_connection((LOOPBACK, self.port), timeout=10)
+        self.peers.append(caller)
+        return caller
+
+    def test_answered_after_s0_rings_and_by_ata_a_second_caller_refused(self):
+        self.command("ATS0=2")
+        caller = self.call()
+        started = time.monotonic()
+        heard = self.hear_until(CONNECT, timeout=10)
+        self.assertEqual(heard, b"\r\nRING\r\n\r\nRING\r\n" + CONNECT)
+        self.assertGreaterEqual(time.monotonic() - started, 2.5)  # the second ring comes 3 s after the first
+        self.assertEqual(self.lines()["CD"], "on")
+        caller.sendall(b"hello emulator")
+        self.assertEqual(self.hear_until(b"emulator"), b"hello emulator")
+        self.type("hello caller")
+        caller.settimeout(5)
+        self.assertEqual(caller.recv(100), b"hello caller")
+
+        second = self.call()
+        second.settimeout(5)
+        self.assertEqual(second.recv(100), b"BUSY\r\n")
+        self.assertEqual(second.recv(100), b"")  # and closed
+
+        caller.close()
+        self.assertEqual(self.hear_until(NO_CARRIER), NO_CARRIER)
+        self.command("ATS0=0")
+        self.call()
+        self.assertEqual(self.hear_until(b"RING\r\n"), b"\r\nRING\r\n")
+        self.assertEqual(self.command("ATA", ending=CONNECT), CONNECT)
+
+
+class ManyCalls(ModemTest):
+    def test_a_thousand_calls_grow_neither_handles_nor_memory(self):
+        server = LoopbackServer(self.port, backlog=64)
+        self.peers.append(server)
+        stop = []
+
+        def hang_up_on_everyone():
+            server.socket.settimeout(0.2)
+            while not stop:
+                try:
+                    client, _ = server.socket.accept()
+                    client.close()
+                except OSError:
+                    pass
+
+        answerer = threading.Thread(target=hang_up_on_everyone, daemon=True)
+        answerer.start()
+        self.sim.command("cmd 40")
+        self.program(count=1)  # 115200 bit/s
+        per_call = CONNECT.replace(b"9600", b"115200") + NO_CARRIER
+        dial = f"ATDT127.0.0.1:{self.port}\r".encode().hex()
+        usage = []
+        started = time.monotonic()
+        try:
+            for batch in range(10):
+                # A hundred calls' commands at once, then their results: no round trip per call.
+                self.sim.process.stdin.write(f"send hex:{dial}\nrecv {len(per_call)}\n".encode() * 100)
+                self.sim.process.stdin.flush()
+                for call in range(100):
+                    result = fields(self.sim._lines_until(lambda line: line.startswith("recv "), 60)[-1])
+                    self.assertEqual(result["end"], "done", f"call {batch * 100 + call}: {result}")
+                if batch in (0, 9):
+                    self.sim.command("echo settled")  # every result read before the figures
+                    usage.append(self.usage())
+        finally:
+            stop.append(True)
+            answerer.join()
+        print(f"\n1000 calls in {time.monotonic() - started:.0f} s; after 100: {usage[0]}; after 1000: {usage[1]}")
+        self.assertLessEqual(usage[1]["fds"], usage[0]["fds"] + 2)
+        self.assertLessEqual(usage[1]["rss_kb"], usage[0]["rss_kb"] + 2048)
+
+    def usage(self):
+        pid = self.sim.process.pid
+        with open(f"/proc/{pid}/status") as f:
+            rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+        return {"fds": len(os.listdir(f"/proc/{pid}/fd")), "rss_kb": rss}

@@ -97,21 +97,17 @@ bool Modem::pollErrors(std::uint8_t& errors, std::uint32_t& waiting)
     return true;
 }
 
+// The modem's own text goes first, so that CONNECT is whole before the first
+// byte of the call; the remote's data follows while on line, and after a
+// hang-up until what it sent is out.
 bool Modem::readByte(std::uint8_t& byte)
 {
     if (holdingForRts()) return false;
-    if (flushing_) {
-        if (!data_.empty()) {
-            byte = data_.pop();
-            return true;
-        }
-        flushing_ = false;
-    }
     if (!replies_.empty()) {
         byte = replies_.pop();
         return true;
     }
-    if (phase_ == Phase::Online && !data_.empty()) {
+    if ((phase_ == Phase::Online || flushing_) && !data_.empty()) {
         byte = data_.pop();
         return true;
     }
@@ -151,8 +147,7 @@ bool Modem::writeByte(std::uint8_t byte)
 void Modem::discard()
 {
     replies_.clear();
-    if (phase_ == Phase::Online || flushing_) data_.clear();
-    flushing_ = false;
+    if (phase_ == Phase::Online || flushing_) data_.clear();  // a hang-up's NO CARRIER still comes
     outgoing_.clear();
 }
 
@@ -190,6 +185,7 @@ void Modem::pump()
         if (phase_ == Phase::Online || phase_ == Phase::Held) exchange();
     }
     followDial(now);
+    if (flushing_ && data_.empty()) endFlush();
     ring(now);
     if (phase_ == Phase::Online && profile_.escapeEnabled() && guard_.escaped(now, profile_.guardTime())) {
         phase_ = Phase::Held;
@@ -344,18 +340,29 @@ void Modem::carrierLost()
     endCall();
     phase_ = Phase::Command;
     // What the remote sent before it hung up reaches a guest that was taking
-    // data; a guest in command mode had put the call aside.
-    if (online)
-        flushing_ = !data_.empty();
-    else
-        data_.clear();
+    // data, NO CARRIER after it; a guest in command mode had put the call aside.
+    if (online && !data_.empty()) {
+        flushing_ = true;
+        return;
+    }
+    data_.clear();
     reply(Result::NoCarrier);
 }
 
 // ---- Calls -------------------------------------------------------------------
 
+// The last call's NO CARRIER, after what its remote sent, or at once when a
+// new call comes before the guest has read that.
+void Modem::endFlush()
+{
+    data_.clear();
+    flushing_ = false;
+    reply(Result::NoCarrier);
+}
+
 void Modem::placeCall(const CallAddress& address, bool stayInCommandMode)
 {
+    if (flushing_) endFlush();
     if (caller_) {
         refuse(*caller_);
         caller_.reset();
@@ -376,8 +383,6 @@ void Modem::placeCall(const CallAddress& address, bool stayInCommandMode)
 
 void Modem::connected(std::uint64_t now)
 {
-    data_.clear();  // a previous call's data the guest never read
-    flushing_ = false;
     phase_ = stayInCommandMode_ ? Phase::Held : Phase::Online;
     startTelnet();
     reply(stayInCommandMode_ ? Result::Ok : Result::Connect);
@@ -386,6 +391,7 @@ void Modem::connected(std::uint64_t now)
 
 void Modem::answer(std::uint64_t now)
 {
+    if (flushing_) endFlush();
     call_ = std::move(caller_);
     profile_.s[kRingCount] = 0;
     protocol_ = CallProtocol::Detect;

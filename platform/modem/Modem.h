@@ -89,6 +89,7 @@ private:
     void sendOutgoing();
     void receive();
     void carrierLost();
+    void endFlush();
 
     void placeCall(const CallAddress& address, bool stayInCommandMode);
     void connected(std::uint64_t now);
@@ -148,7 +149,7 @@ private:
     std::uint64_t nextNetworkPoll_ = 0;
 
     ByteQueue<kDataCapacity> data_;          // from the remote, for the guest
-    bool flushing_ = false;                  // the remote hung up: its last data goes before NO CARRIER
+    bool flushing_ = false;                  // the remote hung up: its last data, then NO CARRIER
     ByteQueue<kReplyCapacity> replies_;      // the modem's own text, for the guest
     ByteQueue<kOutgoingCapacity> outgoing_;  // the guest's data, framed, for the remote
     ByteQueue<kOutgoingCapacity> answers_;   // the call's own negotiation, for the remote

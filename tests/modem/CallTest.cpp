@@ -145,6 +145,14 @@ TEST(ModemCalls, RemoteHangUpAndHeldCalls)
 {
     ModemRig rig;
     rig.command("ATE0");
+    // A remote that answers, sends and hangs up at once: CONNECT whole, then its data.
+    rig.type("ATDThost\r", 0);
+    auto quick = rig.network.wires.back();
+    quick->answer();
+    quick->peerSends("banner");
+    quick->peerGone = true;
+    EXPECT_EQ(rig.listen(), CONNECT + "banner" + NO_CARRIER);
+
     auto peer = rig.connect();
     peer->peerSends("last words");
     peer->peerGone = true;

@@ -8,6 +8,7 @@ import subprocess
 import threading
 import time
 
+from modem_guest import hears, receive_all, types
 from support import HostTest, fields, write_ini
 from test_network import LOOPBACK, LoopbackServer, SocatServer, free_port, listening, wait_until
 
@@ -56,7 +57,7 @@ class ModemTest(HostTest):
     # ---- the guest ----------------------------------------------------------
 
     def type(self, text):
-        self.sim.command("send hex:" + text.encode("latin-1").hex())
+        types(self.sim, text)
 
     def hear(self, ms=300):
         lines = self.sim.command(f"listen {ms}")
@@ -64,12 +65,7 @@ class ModemTest(HostTest):
         return bytes.fromhex(data[len("data hex="):])
 
     def hear_until(self, ending, timeout=15):
-        """What the guest receives until it has heard `ending`."""
-        heard = b""
-        deadline = time.monotonic() + timeout
-        while ending not in heard and time.monotonic() < deadline:
-            heard += self.hear(200)
-        return heard
+        return hears(self.sim, ending, timeout)
 
     def command(self, line, ending=OK, timeout=15):
         self.type(line + "\r")
@@ -190,10 +186,7 @@ class IncomingCalls(ModemTest):
         self.assertEqual(self.hear_until(b"emulator"), b"hello emulator")
         self.type("hello caller")
         caller.settimeout(5)
-        got = b""
-        while len(got) < len(b"hello caller"):
-            got += caller.recv(100)
-        self.assertEqual(got, b"hello caller")
+        self.assertEqual(receive_all(caller, len(b"hello caller")), b"hello caller")
 
         second = self.call()
         second.settimeout(5)

@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
+from modem_guest import hears, types  # noqa: E402
 from winehost import HostSim, WinePrefix, require  # noqa: E402
 
 NUMBER = "555-0123"
@@ -56,14 +57,10 @@ class Guest:
 
     def types(self, text, note=""):
         say(f"guest> {text.rstrip()}" + (f"    ({note})" if note else ""))
-        self.sim.command("send hex:" + text.encode("latin-1").hex())
+        types(self.sim, text)
 
-    def hears(self, ending, timeout=15):
-        heard = b""
-        deadline = time.monotonic() + timeout
-        while ending not in heard and time.monotonic() < deadline:
-            data = [line for line in self.sim.command("listen 200") if line.startswith("data hex=")]
-            heard += bytes.fromhex(data[0][len("data hex="):]) if data else b""
+    def hears(self, ending):
+        heard = hears(self.sim, ending)
         for line in shown(heard).split("\n"):
             say(f"     < {line}")
         return heard

@@ -88,7 +88,7 @@ class ProductHost(HostSimChecks, unittest.TestCase):
         write_ini(cls.ini, **cls.INI)
         near = os.path.join(cls.folder, "near")
         cls.line = VirtualLine(cls.folder, near)
-        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, crash_debugger=False).create()
+        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, crash_debugger=False, wow64=True).create()
         cls.line.start()
         cls.line.set_lines(**cls.LINES)
         cls.hosts = []

@@ -2,6 +2,9 @@
 
 namespace {
 constexpr std::size_t kKeptPeriods = 64;
+// Under 1.5 ms to go a real-time wait yields rather than sleeps: Sleep's
+// granularity would make the line late.
+constexpr std::int64_t kSpinUnits = 150;
 
 class Guard {
 public:
@@ -21,16 +24,15 @@ HostTimer& hostTimer()
     return timer;
 }
 
-void HostTimer::start(Clock clock)
+void HostTimer::start(Clock clock, Firing firing)
 {
-    tickThread_ = 0;
     InitializeCriticalSection(&lock_);
     clock_ = clock;
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&origin_);
-    if (clock_ == Clock::RealTime) {
+    if (clock_ == Clock::RealTime && firing == Firing::OwnThread) {
         running_ = 1;
-        thread_ = CreateThread(nullptr, 0, realTimeThread, this, 0, &tickThread_);
+        thread_ = CreateThread(nullptr, 0, realTimeThread, this, 0, nullptr);
         SetThreadPriority(thread_, THREAD_PRIORITY_TIME_CRITICAL);
     }
 }
@@ -115,7 +117,9 @@ void HostTimer::runTick(TickCallback callback)
 {
     LARGE_INTEGER before, after;
     QueryPerformanceCounter(&before);
+    tickingThread_ = GetCurrentThreadId();
     callback();
+    tickingThread_ = 0;
     QueryPerformanceCounter(&after);
     Guard guard(lock_);
     const std::uint64_t counts = static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
@@ -156,37 +160,54 @@ std::uint64_t HostTimer::startingPoint() const
 {
     if (clock_ == Clock::Virtual) return virtualNow_;
     std::uint64_t now = realNow();
-    if (GetCurrentThreadId() == tickThread_ && firedDeadline_ + kMaxLag >= now) return firedDeadline_;
+    if (GetCurrentThreadId() == tickingThread_ && firedDeadline_ + kMaxLag >= now) return firedDeadline_;
     return now;
+}
+
+TickCallback HostTimer::takeDue(std::int64_t& remaining)
+{
+    Guard guard(lock_);
+    if (!armed_ || !callback_) {
+        remaining = 100;  // nothing armed: look again in a millisecond
+        return nullptr;
+    }
+    remaining = static_cast<std::int64_t>(deadline_) - static_cast<std::int64_t>(realNow());
+    if (remaining > 0) return nullptr;
+    armed_ = false;
+    firedDeadline_ = deadline_;
+    ++expiries_;
+    return callback_;
 }
 
 void HostTimer::runRealTime()
 {
     while (running_) {
-        TickCallback callback = nullptr;
-        std::int64_t remaining = 0;
-        {
-            Guard guard(lock_);
-            if (armed_ && callback_) {
-                remaining = static_cast<std::int64_t>(deadline_) - static_cast<std::int64_t>(realNow());
-                if (remaining <= 0) {
-                    armed_ = false;
-                    firedDeadline_ = deadline_;
-                    ++expiries_;
-                    callback = callback_;
-                }
-            } else {
-                remaining = 100;  // nothing armed: look again in a millisecond
-            }
-        }
-        if (callback) {
+        std::int64_t remaining;
+        if (TickCallback callback = takeDue(remaining)) {
             runTick(callback);
-        } else if (remaining > 150) {
+        } else if (remaining > kSpinUnits) {
             Sleep(1);
         } else {
-            // Under 1.5 ms to go: Sleep's granularity would make the line late.
             SwitchToThread();
         }
+    }
+}
+
+bool HostTimer::fireWhenDue()
+{
+    const std::uint64_t giveUp = realNow() + 100;
+    for (;;) {
+        std::int64_t remaining;
+        if (TickCallback callback = takeDue(remaining)) {
+            runTick(callback);
+            return true;
+        }
+        if (realNow() >= giveUp) return false;
+        if (remaining > kSpinUnits) {
+            Sleep(1);
+            return false;
+        }
+        SwitchToThread();
     }
 }
 

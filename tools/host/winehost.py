@@ -10,6 +10,7 @@ hostsim.exe there and exchanges commands and results with it line by line.
 """
 import hashlib
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -48,6 +49,22 @@ def require(*programs):
 
 
 QEMU_I386_ENTRY = "/proc/sys/fs/binfmt_misc/qemu-i386"
+
+
+def qemu_entry_enabled():
+    with open(QEMU_I386_ENTRY) as f:
+        return f.readline().strip() == "enabled"
+
+
+def set_qemu_entry(enabled):
+    """Enables or disables the qemu-i386 entry of binfmt_misc (as root, or through sudo)."""
+    value = "1" if enabled else "0"
+    try:
+        with open(QEMU_I386_ENTRY, "w") as f:
+            f.write(value)
+    except PermissionError:
+        subprocess.run(["sudo", "-n", "tee", QEMU_I386_ENTRY], input=value.encode(), stdout=subprocess.DEVNULL,
+                       check=True)
 
 
 def i386_runs_natively():
@@ -240,10 +257,12 @@ class HostSim:
     """One run of hostsim.exe; `command` sends a line and returns its result lines."""
 
     def __init__(self, prefix, exe, dll, ini, line=None, cable=None, virtual=True, clock=None, log=None,
-                 loader=WINE, startup_timeout=120):
+                 loader=WINE, startup_timeout=120, host=None):
         args = [loader, exe, "--dll", windows_path(dll), "--ini", windows_path(ini)]
         if virtual:
             args.append("--virtual")
+        if host:
+            args += ["--host", host]  # emulator (the simulator's default) or threaded
         if clock:
             args += ["--clock", str(clock)]
         self.log = open(log or os.devnull, "ab")
@@ -313,6 +332,11 @@ class HostSim:
                 self.process.wait()
         self.log.close()
         return self.process.returncode
+
+
+# A message box: its caption's and text's ANSI bytes in hex, then the text
+# decoded (UTF-8 on the pipe, which HostSim hands over as Latin-1 characters).
+ALERT = re.compile(r'alert caption=([0-9A-F]*) text=([0-9A-F]*) "(.*)"$')
 
 
 def fields(line):

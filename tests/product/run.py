@@ -21,7 +21,6 @@ writes it), for the release to prove it ships the tested file.
 import hashlib
 import os
 import signal
-import subprocess
 import sys
 import time
 import unittest
@@ -30,7 +29,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import product_host  # noqa: E402
-from winehost import QEMU_I386_ENTRY, WINE, WINE32, WINESERVER, base_prefix, i386_runs_natively, require  # noqa: E402
+from winehost import (QEMU_I386_ENTRY, WINE, WINE32, WINESERVER, base_prefix, i386_runs_natively,  # noqa: E402
+                      qemu_entry_enabled as entry_enabled, require, set_qemu_entry as set_entry)
 
 BINFMT = "/proc/sys/fs/binfmt_misc"
 ENTRY = QEMU_I386_ENTRY
@@ -40,20 +40,6 @@ EMULATOR = "/usr/bin/qemu-i386"
 def cannot(reason):
     print(f"product: the 32-bit product cannot run on this machine: {reason}")
     return 1
-
-
-def entry_enabled():
-    with open(ENTRY) as f:
-        return f.readline().strip() == "enabled"
-
-
-def set_entry(enabled):
-    value = "1" if enabled else "0"
-    try:
-        with open(ENTRY, "w") as f:
-            f.write(value)
-    except PermissionError:
-        subprocess.run(["sudo", "-n", "tee", ENTRY], input=value.encode(), stdout=subprocess.DEVNULL, check=True)
 
 
 def choose_way(wanted):
@@ -140,7 +126,7 @@ def main():
         work = product_host.Workspace.get()
 
         import test_product
-        cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost]
+        cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost, test_product.NetworkLines]
         for case in cases:
             if way == "emulated":
                 set_entry(True)

@@ -2,18 +2,7 @@
 
 #include <fstream>
 
-namespace {
-class Guard {
-public:
-    explicit Guard(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~Guard() { LeaveCriticalSection(&lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
-}  // namespace
+#include "tools/host/SectionGuard.h"
 
 bool CommandInput::readScript(const std::string& path)
 {
@@ -49,7 +38,7 @@ void CommandInput::readLines()
             add(pending.substr(0, end));
     }
     if (!pending.empty()) add(pending);
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     ended_ = true;
     SetEvent(arrived_);
 }
@@ -62,14 +51,14 @@ DWORD WINAPI CommandInput::readThread(void* self)
 
 void CommandInput::add(const std::string& line)
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     lines_.push_back(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
     SetEvent(arrived_);
 }
 
 bool CommandInput::take(std::string& line)
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     if (lines_.empty()) return false;
     line = lines_.front();
     lines_.pop_front();
@@ -79,13 +68,13 @@ bool CommandInput::take(std::string& line)
 
 bool CommandInput::waiting()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     return ended_ || !lines_.empty();
 }
 
 bool CommandInput::ended()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     return ended_ && lines_.empty();
 }
 

@@ -1,21 +1,12 @@
 #include "tools/host/HostTimer.h"
 
+#include "tools/host/SectionGuard.h"
+
 namespace {
 constexpr std::size_t kKeptPeriods = 64;
 // Under 1.5 ms to go a real-time wait yields rather than sleeps: Sleep's
 // granularity would make the line late.
 constexpr std::int64_t kSpinUnits = 150;
-
-class Guard {
-public:
-    explicit Guard(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~Guard() { LeaveCriticalSection(&lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 }  // namespace
 
 HostTimer& hostTimer()
@@ -58,14 +49,14 @@ std::uint64_t HostTimer::realNow() const
 std::uint64_t HostTimer::now()
 {
     if (clock_ == Clock::RealTime) return realNow();
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     return virtualNow_;
 }
 
 std::uint8_t HostTimer::serve(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
                               TickCallback callback)
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     switch (operation) {
     case TimerAcquire:
         if (!slot || !callback) return 0;
@@ -101,7 +92,7 @@ bool HostTimer::fireNext()
 {
     TickCallback callback;
     {
-        Guard guard(lock_);
+        SectionGuard guard(lock_);
         if (!armed_ || !callback_) return false;
         armed_ = false;
         if (deadline_ > virtualNow_) virtualNow_ = deadline_;
@@ -121,7 +112,7 @@ void HostTimer::runTick(TickCallback callback)
     callback();
     tickingThread_ = 0;
     QueryPerformanceCounter(&after);
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     const std::uint64_t counts = static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
     tickCounts_ += counts;
     if (counts > longestTickCounts_) longestTickCounts_ = counts;
@@ -133,13 +124,13 @@ std::uint64_t HostTimer::advance(std::uint64_t units)
 {
     std::uint64_t target;
     {
-        Guard guard(lock_);
+        SectionGuard guard(lock_);
         target = virtualNow_ + units;
     }
     std::uint64_t fired = 0;
     for (;;) {
         {
-            Guard guard(lock_);
+            SectionGuard guard(lock_);
             if (!armed_ || deadline_ > target) {
                 virtualNow_ = target;
                 return fired;
@@ -148,7 +139,7 @@ std::uint64_t HostTimer::advance(std::uint64_t units)
         if (!fireNext()) break;
         ++fired;
     }
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     virtualNow_ = target;
     return fired;
 }
@@ -166,7 +157,7 @@ std::uint64_t HostTimer::startingPoint() const
 
 TickCallback HostTimer::takeDue(std::int64_t& remaining)
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     if (!armed_ || !callback_) {
         remaining = 100;  // nothing armed: look again in a millisecond
         return nullptr;
@@ -219,7 +210,7 @@ DWORD WINAPI HostTimer::realTimeThread(void* self)
 
 HostTimer::Report HostTimer::report()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     Report r;
     r.acquired = acquired_;
     r.armed = armed_;
@@ -239,7 +230,7 @@ HostTimer::Report HostTimer::report()
 
 void HostTimer::forgetLongest()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     longestTickCounts_ = 0;
     ticksOverMillisecond_ = 0;
     ticksTimed_ = 0;
@@ -247,6 +238,6 @@ void HostTimer::forgetLongest()
 
 void HostTimer::forgetPeriods()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     periods_.clear();
 }

@@ -81,9 +81,9 @@ std::string printable(const std::vector<std::uint8_t>& bytes)
 
 void reportTransfer(const char* what, const Transfer& t)
 {
-    say("%s sent=%zu received=%zu units=%llu expiries=%llu seconds=%.3f end=%s", what, t.sent, t.received,
-        static_cast<unsigned long long>(t.elapsedUnits), static_cast<unsigned long long>(t.expiries), t.seconds,
-        t.end);
+    say("%s sent=%zu received=%zu units=%llu first=%llu expiries=%llu seconds=%.3f end=%s", what, t.sent,
+        t.received, static_cast<unsigned long long>(t.elapsedUnits), static_cast<unsigned long long>(t.firstUnits),
+        static_cast<unsigned long long>(t.expiries), t.seconds, t.end);
 }
 
 void reportReceived(const Transfer& t, const std::string& outFile)

@@ -165,6 +165,7 @@ Transfer drive(GuestData& data, const TransferLimits& limits, bool (*stopWanted)
 
         const DWORD now = GetTickCount();
         if (moved) {
+            if (result.sent + result.received == 1) result.firstUnits = timer.now() - startUnits;
             lastMove = now;
             if (!interruptDriven) continue;  // a polling guest reads the status again at once
         }

@@ -38,6 +38,7 @@ struct Transfer {
     std::size_t received = 0;
     std::vector<std::uint8_t> data;  // what a transfer received
     std::uint64_t elapsedUnits = 0;  // timer units of 10 microseconds
+    std::uint64_t firstUnits = 0;    // until the first byte moved, either way
     std::uint64_t expiries = 0;
     double seconds = 0;              // real time taken
     // done, idle (nothing moved for too long), limit, stalled (no timer), stopped

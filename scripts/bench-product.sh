@@ -12,8 +12,9 @@
 # i386 code; the 64-bit twin under the emulator host, and under the threaded
 # host for comparison. Where the kernel runs no i386 code the product's
 # tables are skipped; --emulated adds one short row of it through qemu-i386,
-# labelled as such (its figures describe the emulator). Takes about 12
-# minutes; the machine's load is printed with every table.
+# labelled as such (its figures describe the emulator). Takes about 7
+# minutes (the emulated row 2 more); the machine's load is printed with every
+# table. docs/PERFORMANCE.md explains the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 emulated=""

@@ -128,8 +128,8 @@ Transfer drive(GuestData& data, const TransferLimits& limits, bool (*stopWanted)
 
     // A driver with the interrupts it needs enabled serves the USART from its
     // interrupt routine; others poll the status.
-    std::uint8_t enables = 0;
-    if (!hostMachine().readPort(kPortC, enables)) enables = 0;
+    std::uint8_t enables = 0;  // stays so where nothing answers port 0x35
+    hostMachine().readPort(kPortC, enables);
     const bool interruptDriven = hostModel() == HostModel::Emulator &&
                                  (!data.sends() || (enables & kTxInterrupt)) &&
                                  (!data.receives() || (enables & kRxInterrupt));
@@ -137,6 +137,7 @@ Transfer drive(GuestData& data, const TransferLimits& limits, bool (*stopWanted)
     bool serve = true;
     bool txIdle = true;   // TxRDY found nothing to send: no TxRDY interrupt comes until a write
     bool rxHeld = false;  // RxRDY found no room: no RxRDY interrupt comes until a read
+    bool movedAny = false;
     std::uint8_t byte;
     for (;;) {
         bool moved = false;
@@ -165,7 +166,8 @@ Transfer drive(GuestData& data, const TransferLimits& limits, bool (*stopWanted)
 
         const DWORD now = GetTickCount();
         if (moved) {
-            if (result.sent + result.received == 1) result.firstUnits = timer.now() - startUnits;
+            if (!movedAny) result.firstUnits = timer.now() - startUnits;
+            movedAny = true;
             lastMove = now;
             if (!interruptDriven) continue;  // a polling guest reads the status again at once
         }

@@ -17,7 +17,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   wine64 socat xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   python3
-  ser2net python3-serial
+  ser2net python3-serial lrzsz
   qemu-user wine32:i386 gcc-i686-linux-gnu libc6-dev-i386-cross
 )
 

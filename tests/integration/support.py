@@ -70,12 +70,14 @@ class HostTest(HostSimChecks, unittest.TestCase):
     """A test with a host simulator of its own, on a virtual line of its own.
 
     Subclasses set INI (the settings file's keys), LINE (False for no line),
-    LINES (the far end's modem lines at the start) and VIRTUAL (False for the
-    real-time timer)."""
+    LINES (the far end's modem lines at the start), VIRTUAL (False for the
+    real-time timer) and HOST (the host model, "emulator" or "threaded";
+    None for the simulator's default, the emulator)."""
     INI = {"LOCK": "0"}
     LINE = True
     LINES = dict(cts=True, dsr=True, dcd=True)
     VIRTUAL = True
+    HOST = None
 
     def setUp(self):
         self.work = Workspace.get()
@@ -89,7 +91,7 @@ class HostTest(HostSimChecks, unittest.TestCase):
 
     def start_sim(self):
         sim = HostSim(self.work.prefix, EXE, DLL, self.ini, line=self.line, cable=self.work.cable,
-                      virtual=self.VIRTUAL, log=self.work.wine_log)
+                      virtual=self.VIRTUAL, log=self.work.wine_log, host=self.HOST)
         self.assertEqual(sim.startup[-1], "ready", sim.startup)
         return sim
 

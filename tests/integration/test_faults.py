@@ -223,6 +223,7 @@ def paced_exchange(line, data, per_second=1000, quiet=2):
 
 class RestoreMidTransfer(FaultTest):
     VIRTUAL = False
+    HOST = "threaded"  # the timer's thread, the guest's and the host's restore, all in the plug-in at once
 
     def test_restore_while_data_flows_both_ways(self):
         self.program()

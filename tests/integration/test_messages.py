@@ -10,6 +10,7 @@ class AbsentPort(HostTest):
         self.sim.command("timer2 16")
         lines = self.sim.command("mode 4E")
         self.assertEqual(self.alerts(lines), ["COM9のオープンに失敗".encode("cp932")])
+        self.assertEqual(self.alert_texts(lines), ["COM9のオープンに失敗"])
         self.assertIn("comm open path=//./COM9 access=C0000000 share=0 disposition=3 flags=00000000 result=fail",
                       self.comm_calls())
         # The guest carries on without a port: lines off, and a byte it

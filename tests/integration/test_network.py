@@ -9,39 +9,11 @@ import subprocess
 import threading
 import time
 
-from support import DLL, EXE, HostSim, HostTest, VirtualLine, fields, windows_path, write_ini
+from support import DLL, EXE, HostSim, HostTest, fields, windows_path, write_ini  # puts tools/host on the path
+from hostsim_checks import guest_busy_for  # noqa: E402
+from network_peers import LOOPBACK, LoopbackServer, Rfc2217Server, free_port, listening, wait_until  # noqa: E402
 
 BLOCK = 64 * 1024
-LOOPBACK = "127.0.0.1"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind((LOOPBACK, 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    """True once something listens on the loopback port (read from /proc, so no connection is used up)."""
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        try:
-            with open(table) as f:
-                for row in f.readlines()[1:]:
-                    local, state = row.split()[1], row.split()[3]
-                    if state == "0A" and int(local.rsplit(":", 1)[1], 16) == port:
-                        return True
-        except OSError:
-            pass
-    return False
-
-
-def wait_until(condition, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 class SocatServer:
@@ -73,30 +45,6 @@ class SocatServer:
     def stop(self):
         self.process.kill()  # by its own id
         self.process.wait()
-
-
-class LoopbackServer:
-    """A listening socket of the test's own on a loopback port."""
-
-    def __init__(self, port, backlog=1, receive_buffer=None):
-        self.socket = socket.socket()
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        if receive_buffer:
-            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
-        self.socket.bind((LOOPBACK, port))
-        self.socket.listen(backlog)
-        self.clients = []
-
-    def accept(self, timeout=30):
-        self.socket.settimeout(timeout)
-        client, _ = self.socket.accept()
-        self.clients.append(client)
-        return client
-
-    def close(self):
-        for client in self.clients:
-            client.close()
-        self.socket.close()
 
 
 class NetworkTest(HostTest):
@@ -247,14 +195,8 @@ class Faults(NetworkTest):
         self.assert_byte_held()
 
     def guest_busy_for(self, seconds):
-        """The guest polls and the ticks run for `seconds` of real time; returns the longest tick and access."""
-        self.sim.command("longest clear")
         self.program()
-        self.sim.command("idle 250")
-        started = time.monotonic()
-        while time.monotonic() - started < seconds:
-            self.sim.command("recv 1", check=False)  # a guest polling for a byte that never comes
-        return {key: int(value) for key, value in fields(self.sim.command("longest")[0]).items()}
+        return guest_busy_for(self.sim, seconds)
 
     def test_an_address_that_never_answers_never_holds_up_the_guest_or_the_tick(self):
         # The same guest on a line with no network work at all (a listener no
@@ -398,41 +340,6 @@ def resident_kib(pid):
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
-class Rfc2217Server:
-    """A serial device served over RFC 2217 on a loopback port: the near side
-    of a virtual line (its modem lines from the virtual cable preloaded into
-    the server), the far side held by the test."""
-
-    def __init__(self, work, port, kind):
-        self.port = port
-        self.line = VirtualLine(work.directory, work.path(f"rfc2217-near-{port}"), name=f"-rfc2217-{port}").start()
-        self.log_path = work.path(f"{kind}-{port}.log")
-        env = dict(os.environ, LD_PRELOAD=work.cable, VIRTUAL_CABLE=self.line.cable_path)
-        log = open(self.log_path, "wb")
-        if kind == "ser2net":
-            config = work.path(f"ser2net-{port}.yaml")
-            with open(config, "w") as f:
-                f.write("%YAML 1.1\n---\nconnection: &line\n"
-                        f"  accepter: telnet(rfc2217),tcp,{LOOPBACK},{port}\n"
-                        f"  connector: serialdev,{self.line.near},9600n81,local\n")
-            command = ["/usr/sbin/ser2net", "-n", "-c", config, "-P", work.path(f"ser2net-{port}.pid")]
-        else:
-            command = ["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "pyserial_rfc2217_server.py"),
-                       self.line.near, str(port)]
-        self.process = subprocess.Popen(command, env=env, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
-        log.close()
-        assert wait_until(lambda: listening(port)), f"{kind} does not listen"
-
-    def log(self):
-        with open(self.log_path, errors="replace") as f:
-            return f.read()
-
-    def stop(self):
-        self.process.kill()  # by its own id
-        self.process.wait()
-        self.line.stop()
-
-
 class RemoteSerialPort(NetworkTest):
     PORT_FORMAT = "telnet:127.0.0.1:{port}"
     SERVER = None
@@ -441,7 +348,7 @@ class RemoteSerialPort(NetworkTest):
         if self.SERVER is None:
             self.skipTest("the server is chosen by the subclasses")
         super().setUp()
-        self.server = Rfc2217Server(self.work, self.port, self.SERVER)
+        self.server = Rfc2217Server(self.work.directory, self.port, self.SERVER, self.work.cable)
         self.peers.append(self.server)
 
     def wait_for(self, condition, what, timeout=15):

@@ -34,7 +34,7 @@ EMULATOR_CRASH_TEXTS = (b"wine client error", b"qemu: uncaught target signal")
 
 
 class Workspace:
-    """The run's folder, and the i386 virtual cable."""
+    """The run's folder, and the virtual cables: i386 for Wine, the machine's own for servers."""
     _instance = None
 
     @classmethod
@@ -46,6 +46,7 @@ class Workspace:
     def __init__(self):
         self.directory = tempfile.mkdtemp(prefix="rs232c-product-")
         self.cable = build_cable("i386")
+        self.native_cable = build_cable()  # for servers of the machine's own, such as ser2net
 
     def path(self, name):
         return os.path.join(self.directory, name)
@@ -88,7 +89,7 @@ class ProductHost(HostSimChecks, unittest.TestCase):
         write_ini(cls.ini, **cls.INI)
         near = os.path.join(cls.folder, "near")
         cls.line = VirtualLine(cls.folder, near)
-        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, crash_debugger=False).create()
+        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, crash_debugger=False, wow64=True).create()
         cls.line.start()
         cls.line.set_lines(**cls.LINES)
         cls.hosts = []

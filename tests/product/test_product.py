@@ -1,7 +1,7 @@
 """The shipped 32-bit plug-in in the 32-bit host: what differs from the 64-bit
 twin (the host calling convention of every handler and callback, the byte
-offsets of the host records, the timer slot, the 32-bit runtime), checked
-through everything a host and a guest do with it.
+offsets of the host records, the timer slot, the 32-bit runtime, its
+Winsock), checked through everything a host and a guest do with it.
 
 Each class is one host process; its tests run in name order against it."""
 import os
@@ -9,8 +9,9 @@ import socket
 import struct
 import time
 
-from modem_guest import hears, receive_all, types
-from product_host import ProductHost, fields, periods, read_ini
+from product_host import ProductHost, fields, periods, read_ini, windows_path, write_ini  # puts tools/host on the path
+from modem_guest import hears, receive_all, types  # noqa: E402
+from network_peers import LOOPBACK, Rfc2217Server, TcpFarEnd, free_port  # noqa: E402
 
 TX_READY, RX_READY, TX_EMPTY, DSR = 0x01, 0x02, 0x04, 0x80
 PORT_LIST, LOCK_BOX, RATE_LIST = 1000, 1023, 1022
@@ -269,6 +270,76 @@ class SaveBlockInANewHost(ProductHost):
         self.assertEqual(fields(self.sim.command("ticks 20")[0])["fired"], "20")
         with open(notes, "rb") as f:
             self.assertEqual(f.read(), content)
+
+
+class NetworkLines(ProductHost):
+    """Both network lines in one host: raw TCP, then, once the host hands
+    over another settings file, RFC 2217 to ser2net serving a virtual line.
+    A few KiB each way, byte for byte, and the modem lines following the
+    connection."""
+    RAW_PORT = free_port()
+    INI = {"LOCK": "0", "PORT": f"tcp:{LOOPBACK}:{RAW_PORT}"}
+
+    @classmethod
+    def tearDownClass(cls):
+        for peer in getattr(cls, "peers", []):
+            peer.stop()
+        super().tearDownClass()
+
+    def program(self):
+        """9600 bit/s 8N1, receiver and transmitter on with DTR and RTS: the mode byte opens the line."""
+        self.sim.command("timer2 16")
+        self.sim.command("mode 4E")
+        self.sim.command("cmd 37")
+
+    def lines_become(self, expected, timeout=60):
+        """The guest's CS, CD and DSR once the line has had real time to notice a change."""
+        deadline = time.monotonic() + timeout
+        while True:
+            seen = {name: value for name, value in fields(self.sim.command("lines")[0]).items()
+                    if name in ("CS", "CD", "DSR")}
+            if seen == expected or time.monotonic() > deadline:
+                return seen
+            self.sim.command("ticks 200")
+            time.sleep(0.2)
+
+    def test_01_raw_tcp_lines_follow_the_connection_and_bytes_cross_both_ways(self):
+        off, on = dict(CS="off", CD="off", DSR="off"), dict(CS="on", CD="on", DSR="on")
+        self.program()  # nobody listens yet: refused
+        self.assertEqual(self.lines_become(off, timeout=5), off)
+
+        peer = TcpFarEnd(self.RAW_PORT)
+        type(self).peers = [peer]
+        self.sim.command("cmd 40")
+        self.program()  # the next mode byte connects again
+        self.assertTrue(peer.connected(60), "the plug-in did not connect")
+        self.assertEqual(self.lines_become(on), on)
+        self.exchange_random_block(2048, 6, self.work.directory, timeout=900, far=peer)
+
+        peer.hang_up()
+        self.assertEqual(self.lines_become(off), off)
+
+    def test_02_rfc2217_to_ser2net_drives_the_remote_port_and_sees_its_lines(self):
+        server = Rfc2217Server(self.folder, free_port(), "ser2net", self.work.native_cable)
+        type(self).peers.append(server)
+        server.line.set_lines(cts=True, dsr=True, dcd=True)
+        settings = os.path.join(self.folder, "rfc2217.ini")
+        write_ini(settings, LOCK="0", PORT=f"telnet:{LOOPBACK}:{server.port}")
+        self.sim.command(f"setpath {windows_path(settings)}")
+        self.sim.command("cmd 40")
+        self.program()
+        deadline = time.monotonic() + 60
+        while server.line.near_termios() != (9600, 1) and time.monotonic() < deadline:
+            self.sim.command("ticks 200")
+        self.assertEqual(server.line.near_termios(), (9600, 1), "SET-BAUDRATE did not reach the remote port")
+        on = dict(CS="on", CD="on", DSR="on")
+        self.assertEqual(self.lines_become(on), on)
+        server.line.drain()
+        self.exchange_random_block(2048, 7, self.work.directory, timeout=900, far=server.line)
+
+        server.line.set_lines(cts=True)  # the remote port's DSR and CD drop
+        expected = dict(CS="on", CD="off", DSR="off")
+        self.assertEqual(self.lines_become(expected), expected)
 
 
 class ModemCallInTheProduct(ProductHost):

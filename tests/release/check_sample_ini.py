@@ -32,7 +32,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path[:0] = [os.path.join(ROOT, "tools/host"), os.path.join(ROOT, "tools/virtual-cable")]
-from winehost import PORTS_KEY, WINE, HostSim, HostSimError, fields, prefix_on_a_line  # noqa: E402
+from winehost import ALERT, PORTS_KEY, WINE, HostSim, HostSimError, fields, prefix_on_a_line  # noqa: E402
 
 KEYS = ("PORT", "LOCK", "BAUDRATE", "PARITY", "STOPBITS", "BYTESIZE")
 # What the port's line settings record holds for each value (the Windows codes).
@@ -158,7 +158,7 @@ def run_once(prefix, line, build, directory, text, values, dialog):
         calls = sim.command("comm")
         opens = [fields(c) for c in calls if c.startswith("comm open")]
         dcbs = [fields(c) for c in calls if c.startswith("comm dcb")]
-        alerts = [bytes.fromhex(fields(l)["text"]) for l in lines if l.startswith("alert")]
+        alerts = [bytes.fromhex(match[2]) for match in map(ALERT.match, lines) if match]
     finally:
         sim.quit()
 

@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "tools/host/CommTrace.h"
 
 #include <cstdarg>
@@ -45,10 +47,18 @@ decltype(&WriteFile) realWriteFile;
 decltype(&ClearCommError) realClearCommError;
 decltype(&GetCommModemStatus) realGetCommModemStatus;
 decltype(&GetCommState) realGetCommState;
+decltype(&::send) realSend;
+decltype(&::recv) realRecv;
+decltype(&::select) realSelect;
+decltype(&::ioctlsocket) realIoctlsocket;
+decltype(&::accept) realAccept;
 
-enum TimedCall { kReadFile, kWriteFile, kClearCommError, kGetCommModemStatus, kGetCommState, kTimedCalls };
+enum TimedCall {
+    kReadFile, kWriteFile, kClearCommError, kGetCommModemStatus, kGetCommState,
+    kSend, kRecv, kSelect, kIoctlsocket, kAccept, kTimedCalls
+};
 const char* const kTimedNames[kTimedCalls] = {"ReadFile", "WriteFile", "ClearCommError", "GetCommModemStatus",
-                                              "GetCommState"};
+                                              "GetCommState", "send", "recv", "select", "ioctlsocket", "accept"};
 volatile LONG64 timedCount[kTimedCalls];
 volatile LONG64 timedCounts[kTimedCalls];  // performance-counter counts
 
@@ -96,6 +106,36 @@ BOOL WINAPI timedGetCommState(HANDLE handle, LPDCB dcb)
 {
     Stopwatch watch(kGetCommState);
     return realGetCommState(handle, dcb);
+}
+
+int WSAAPI timedSend(SOCKET socket, const char* buffer, int length, int flags)
+{
+    Stopwatch watch(kSend);
+    return realSend(socket, buffer, length, flags);
+}
+
+int WSAAPI timedRecv(SOCKET socket, char* buffer, int length, int flags)
+{
+    Stopwatch watch(kRecv);
+    return realRecv(socket, buffer, length, flags);
+}
+
+int WSAAPI timedSelect(int count, fd_set* readable, fd_set* writable, fd_set* failed, PTIMEVAL timeout)
+{
+    Stopwatch watch(kSelect);
+    return realSelect(count, readable, writable, failed, timeout);
+}
+
+int WSAAPI timedIoctlsocket(SOCKET socket, long command, u_long* argument)
+{
+    Stopwatch watch(kIoctlsocket);
+    return realIoctlsocket(socket, command, argument);
+}
+
+SOCKET WSAAPI timedAccept(SOCKET socket, sockaddr* address, int* length)
+{
+    Stopwatch watch(kAccept);
+    return realAccept(socket, address, length);
 }
 
 HANDLE WINAPI tracedCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -176,9 +216,9 @@ BOOL WINAPI tracedSetCommMask(HANDLE handle, DWORD mask)
     return result;
 }
 
-// Replaces the module's import of `name` from KERNEL32 with `replacement`.
+// Replaces the module's import of `name` from `library` with `replacement`.
 template <typename Fn>
-bool patchImport(HMODULE module, const char* name, Fn replacement, Fn& original)
+bool patchImport(HMODULE module, const char* library, const char* name, Fn replacement, Fn& original)
 {
     auto* base = reinterpret_cast<std::uint8_t*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
@@ -187,7 +227,7 @@ bool patchImport(HMODULE module, const char* name, Fn replacement, Fn& original)
     if (!directory.VirtualAddress) return false;
     for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name;
          ++import) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "KERNEL32.dll") != 0) continue;
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), library) != 0) continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
             base + (import->OriginalFirstThunk ? import->OriginalFirstThunk : import->FirstThunk));
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
@@ -211,10 +251,14 @@ bool traceCommCalls(HMODULE plugin)
 {
     bool all = true;
     auto patch = [&](const char* name, auto replacement, auto& original) {
-        if (!patchImport(plugin, name, replacement, original)) {
+        if (!patchImport(plugin, "KERNEL32.dll", name, replacement, original)) {
             say("warning %s is not imported by the plug-in; not traced", name);
             all = false;
         }
+    };
+    // A plug-in without network lines imports no socket calls: nothing to time then.
+    auto time = [&](const char* name, auto replacement, auto& original) {
+        patchImport(plugin, "WS2_32.dll", name, replacement, original);
     };
     patch("CreateFileA", tracedCreateFileA, realCreateFileA);
     patch("CloseHandle", tracedCloseHandle, realCloseHandle);
@@ -228,6 +272,11 @@ bool traceCommCalls(HMODULE plugin)
     patch("ClearCommError", timedClearCommError, realClearCommError);
     patch("GetCommModemStatus", timedGetCommModemStatus, realGetCommModemStatus);
     patch("GetCommState", timedGetCommState, realGetCommState);
+    time("send", timedSend, realSend);
+    time("recv", timedRecv, realRecv);
+    time("select", timedSelect, realSelect);
+    time("ioctlsocket", timedIoctlsocket, realIoctlsocket);
+    time("accept", timedAccept, realAccept);
     return all;
 }
 

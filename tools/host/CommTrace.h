@@ -19,5 +19,6 @@ std::vector<std::string> takeCommCalls();
 
 // The calls the character timer and the status reads make too often to list
 // one by one are counted and timed instead: one "name count=N us=T" line each,
-// totals since the program started.
+// totals since the program started. Beside the comm calls, the socket calls
+// of the network lines (send, recv, select, ioctlsocket, accept).
 std::vector<std::string> commCallTimes();

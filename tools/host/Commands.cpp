@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "tools/host/CommTrace.h"
+#include "tools/host/CommandInput.h"
 #include "tools/host/Console.h"
 #include "tools/host/Dialogs.h"
+#include "tools/host/EmulatorWindow.h"
 #include "tools/host/Guest.h"
 #include "tools/host/HostMachine.h"
+#include "tools/host/HostModel.h"
 #include "tools/host/HostTimer.h"
-#include "tools/host/EmulatorWindow.h"
+#include "tools/host/TerminalLine.h"
 
 namespace {
 TransferLimits limits;
@@ -78,18 +81,18 @@ std::string printable(const std::vector<std::uint8_t>& bytes)
 
 void reportTransfer(const char* what, const Transfer& t)
 {
-    say("%s sent=%zu received=%zu units=%llu expiries=%llu seconds=%.3f end=%s", what, t.sent, t.received.size(),
-        static_cast<unsigned long long>(t.elapsedUnits), static_cast<unsigned long long>(t.expiries), t.seconds,
-        t.end);
+    say("%s sent=%zu received=%zu units=%llu first=%llu expiries=%llu seconds=%.3f end=%s", what, t.sent,
+        t.received, static_cast<unsigned long long>(t.elapsedUnits), static_cast<unsigned long long>(t.firstUnits),
+        static_cast<unsigned long long>(t.expiries), t.seconds, t.end);
 }
 
 void reportReceived(const Transfer& t, const std::string& outFile)
 {
     if (!outFile.empty()) {
-        if (!writeFile(outFile, t.received)) say("error cannot write %s", outFile.c_str());
-    } else if (t.received.size() <= 1024) {
-        say("data hex=%s", hexOf(t.received.data(), t.received.size()).c_str());
-        say("data text=%s", printable(t.received).c_str());
+        if (!writeFile(outFile, t.data)) say("error cannot write %s", outFile.c_str());
+    } else if (t.data.size() <= 1024) {
+        say("data hex=%s", hexOf(t.data.data(), t.data.size()).c_str());
+        say("data text=%s", printable(t.data).c_str());
     }
 }
 
@@ -317,7 +320,14 @@ bool execute(const std::string& line, const std::vector<std::string>& word)
             say("exclusive result=ok");
         }
     } else if (name == "wait") {
-        Sleep(static_cast<DWORD>(number(arg(1))));
+        passRealTime(static_cast<DWORD>(number(arg(1))));
+    } else if (name == "terminal") {
+        Transfer t;
+        if (!runTerminal(arg(1), [] { return standardInput().waiting(); }, t)) return false;
+        reportTransfer("terminal", t);
+    } else if (name == "setpath") {
+        // A host that lets its user choose another settings file hands the new path over.
+        machine.plugin().setPath(absolutePath(arg(1)).c_str());
     } else if (name == "sync") {
         emulatorWindow().sync();
     } else if (name == "echo") {

@@ -31,6 +31,33 @@ void say(const char* format, ...)
     LeaveCriticalSection(&consoleLock());
 }
 
+void sayWithText(const std::string& line, const std::string& text)
+{
+    constexpr UINT kShiftJis = 932;
+    std::wstring wide(text.size() + 1, L'\0');
+    const int count = MultiByteToWideChar(kShiftJis, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                          static_cast<int>(wide.size()));
+    wide.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    wide = L" \"" + wide + L"\"";
+
+    EnterCriticalSection(&consoleLock());
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode, written;
+    if (GetConsoleMode(output, &mode)) {
+        WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        std::string utf8(wide.size() * 3, '\0');
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0],
+                                              static_cast<int>(utf8.size()), nullptr, nullptr);
+        std::fwrite(utf8.data(), 1, bytes > 0 ? static_cast<std::size_t>(bytes) : 0, stdout);
+    }
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    LeaveCriticalSection(&consoleLock());
+}
+
 std::string hexOf(const std::uint8_t* bytes, std::size_t count)
 {
     static const char digits[] = "0123456789ABCDEF";

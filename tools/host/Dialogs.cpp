@@ -65,9 +65,11 @@ DWORD WINAPI watchAlerts(void*)
             char text[1024] = "";
             GetWindowTextA(box, caption, sizeof caption);
             int length = GetDlgItemTextA(box, kMessageText, text, sizeof text);
-            say("alert caption=%s text=%s",
-                hexOf(reinterpret_cast<const std::uint8_t*>(caption), std::strlen(caption)).c_str(),
-                hexOf(reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(length)).c_str());
+            const std::string shown(text, static_cast<std::size_t>(length > 0 ? length : 0));
+            sayWithText("alert caption=" +
+                            hexOf(reinterpret_cast<const std::uint8_t*>(caption), std::strlen(caption)) +
+                            " text=" + hexOf(reinterpret_cast<const std::uint8_t*>(shown.data()), shown.size()),
+                        shown);
             answered.insert(box);
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));

@@ -4,11 +4,15 @@
 
 #include "tools/host/Console.h"
 #include "tools/host/HostMachine.h"
+#include "tools/host/HostModel.h"
 #include "tools/host/HostTimer.h"
 
 namespace {
 constexpr std::uint16_t kDataPort = 0x30;
 constexpr std::uint16_t kStatusPort = 0x32;
+constexpr std::uint16_t kPortC = 0x35;  // the interrupt enables, in the system port
+constexpr std::uint8_t kRxInterrupt = 0x01;
+constexpr std::uint8_t kTxInterrupt = 0x04;
 constexpr std::uint8_t kTxReady = 0x01;
 constexpr std::uint8_t kRxReady = 0x02;
 constexpr std::uint8_t kTxEmpty = 0x04;
@@ -75,33 +79,101 @@ LongestAccess guestLongestAccess(bool forget)
     return longest;
 }
 
+namespace {
+// A block of bytes to send, and room for the bytes wanted back.
+class Block : public GuestData {
+public:
+    Block(const std::vector<std::uint8_t>& out, std::size_t want, std::vector<std::uint8_t>& received)
+        : out_(out), want_(want), received_(received)
+    {
+    }
+    bool sends() const override { return !out_.empty(); }
+    bool receives() const override { return want_ > 0; }
+    bool nextOut(std::uint8_t& byte) override
+    {
+        if (sent_ == out_.size()) return false;
+        byte = out_[sent_];
+        return true;
+    }
+    void takeOut() override { ++sent_; }
+    bool roomIn() const override { return received_.size() < want_; }
+    void putIn(std::uint8_t byte) override { received_.push_back(byte); }
+    bool complete() const override { return sent_ == out_.size() && received_.size() >= want_; }
+
+private:
+    const std::vector<std::uint8_t>& out_;
+    std::size_t want_;
+    std::size_t sent_ = 0;
+    std::vector<std::uint8_t>& received_;
+};
+}  // namespace
+
 Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
+{
+    std::vector<std::uint8_t> received;
+    Block block(out, want, received);
+    Transfer result = drive(block, limits, nullptr);
+    result.data.swap(received);
+    return result;
+}
+
+Transfer drive(GuestData& data, const TransferLimits& limits, bool (*stopWanted)())
 {
     HostTimer& timer = hostTimer();
     Transfer result;
-    std::uint64_t startUnits = timer.now();
-    std::uint64_t startExpiries = timer.report().expiries;
-    DWORD started = GetTickCount();
+    const std::uint64_t startUnits = timer.now();
+    const std::uint64_t startExpiries = timer.report().expiries;
+    const DWORD started = GetTickCount();
     DWORD lastMove = started;
 
+    // A driver with the interrupts it needs enabled serves the USART from its
+    // interrupt routine; others poll the status.
+    std::uint8_t enables = 0;  // stays so where nothing answers port 0x35
+    hostMachine().readPort(kPortC, enables);
+    const bool interruptDriven = hostModel() == HostModel::Emulator &&
+                                 (!data.sends() || (enables & kTxInterrupt)) &&
+                                 (!data.receives() || (enables & kRxInterrupt));
+    takeInterrupt();  // raised before the driver started: its first pass serves it
+    bool serve = true;
+    bool txIdle = true;   // TxRDY found nothing to send: no TxRDY interrupt comes until a write
+    bool rxHeld = false;  // RxRDY found no room: no RxRDY interrupt comes until a read
+    bool movedAny = false;
+    std::uint8_t byte;
     for (;;) {
-        std::uint8_t status = guestIn(kStatusPort);
         bool moved = false;
-        if (result.sent < out.size() && (status & kTxReady)) {
-            guestOut(kDataPort, out[result.sent++]);
-            moved = true;
+        if (serve) {
+            const std::uint8_t status = guestIn(kStatusPort);
+            if (status & kRxReady) {
+                rxHeld = !data.roomIn();
+                if (!rxHeld) {
+                    data.putIn(guestIn(kDataPort));
+                    ++result.received;
+                    moved = true;
+                }
+            }
+            if (status & kTxReady) {
+                txIdle = !data.nextOut(byte);
+                if (!txIdle) {
+                    guestOut(kDataPort, byte);
+                    data.takeOut();
+                    ++result.sent;
+                    moved = true;
+                }
+            }
+            const bool drained = (status & (kTxReady | kTxEmpty)) == (kTxReady | kTxEmpty);
+            if (!moved && drained && data.complete()) break;
         }
-        if (result.received.size() < want && (status & kRxReady)) {
-            result.received.push_back(guestIn(kDataPort));
-            moved = true;
-        }
-        bool drained = result.sent == out.size() && (status & (kTxReady | kTxEmpty)) == (kTxReady | kTxEmpty);
-        if (!moved && drained && result.received.size() >= want) break;
 
-        DWORD now = GetTickCount();
+        const DWORD now = GetTickCount();
         if (moved) {
+            if (!movedAny) result.firstUnits = timer.now() - startUnits;
+            movedAny = true;
             lastMove = now;
-            continue;
+            if (!interruptDriven) continue;  // a polling guest reads the status again at once
+        }
+        if (stopWanted && stopWanted()) {
+            result.end = "stopped";
+            break;
         }
         if (now - lastMove > limits.idleMilliseconds) {
             result.end = "idle";
@@ -111,14 +183,13 @@ Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const 
             result.end = "limit";
             break;
         }
-        if (timer.virtualClock()) {
-            if (!timer.fireNext()) {
-                result.end = "stalled";
-                break;
-            }
-        } else {
-            WaitForSingleObject(hostMachine().interruptEvent(), 1);
+        if (!letTimePass()) {
+            result.end = "stalled";
+            break;
         }
+        data.exchange();
+        serve = !interruptDriven || takeInterrupt() || (txIdle && data.nextOut(byte)) ||
+                (rxHeld && data.roomIn()) || data.complete();
     }
     result.elapsedUnits = timer.now() - startUnits;
     result.expiries = timer.report().expiries - startExpiries;

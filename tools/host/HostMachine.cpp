@@ -11,6 +11,13 @@ HostMachine& hostMachine()
     return machine;
 }
 
+std::string absolutePath(const std::string& path)
+{
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return length && length < MAX_PATH ? std::string(full) : path;
+}
+
 namespace {
 std::string portName(const char* what, std::uint16_t port)
 {
@@ -150,7 +157,7 @@ void HostMachine::noteInterrupt(std::int32_t line)
 {
     InterlockedIncrement(&interrupts_);
     lastLine_ = line;
-    SetEvent(interruptEvent_);
+    if (signalInterrupts_) SetEvent(interruptEvent_);
 }
 
 bool HostMachine::readPort(std::uint16_t port, std::uint8_t& value)

@@ -46,7 +46,9 @@ public:
     std::uint32_t interruptCount() const { return interrupts_; }
     std::int32_t lastInterruptLine() const { return lastLine_; }
     void clearInterrupts() { interrupts_ = 0; }
+    // Set at each interrupt request, for a guest on a thread of its own to wait on.
     HANDLE interruptEvent() const { return interruptEvent_; }
+    void signalInterrupts(bool signal) { signalInterrupts_ = signal; }
 
     // What the plug-in registered, in the order it did.
     const std::vector<std::string>& registrations() const { return registrations_; }
@@ -80,7 +82,12 @@ private:
     volatile LONG interrupts_ = 0;
     std::int32_t lastLine_ = -1;
     HANDLE interruptEvent_ = nullptr;
+    bool signalInterrupts_ = true;
     std::vector<std::string> registrations_;
 };
 
 HostMachine& hostMachine();
+
+// The private-profile functions take a bare name as a file in the Windows
+// folder, so a settings path handed to the plug-in is made absolute.
+std::string absolutePath(const std::string& path);

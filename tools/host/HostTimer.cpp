@@ -1,18 +1,12 @@
 #include "tools/host/HostTimer.h"
 
+#include "tools/host/SectionGuard.h"
+
 namespace {
 constexpr std::size_t kKeptPeriods = 64;
-
-class Guard {
-public:
-    explicit Guard(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~Guard() { LeaveCriticalSection(&lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
+// Under 1.5 ms to go a real-time wait yields rather than sleeps: Sleep's
+// granularity would make the line late.
+constexpr std::int64_t kSpinUnits = 150;
 }  // namespace
 
 HostTimer& hostTimer()
@@ -21,16 +15,15 @@ HostTimer& hostTimer()
     return timer;
 }
 
-void HostTimer::start(Clock clock)
+void HostTimer::start(Clock clock, Firing firing)
 {
-    tickThread_ = 0;
     InitializeCriticalSection(&lock_);
     clock_ = clock;
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&origin_);
-    if (clock_ == Clock::RealTime) {
+    if (clock_ == Clock::RealTime && firing == Firing::OwnThread) {
         running_ = 1;
-        thread_ = CreateThread(nullptr, 0, realTimeThread, this, 0, &tickThread_);
+        thread_ = CreateThread(nullptr, 0, realTimeThread, this, 0, nullptr);
         SetThreadPriority(thread_, THREAD_PRIORITY_TIME_CRITICAL);
     }
 }
@@ -56,14 +49,14 @@ std::uint64_t HostTimer::realNow() const
 std::uint64_t HostTimer::now()
 {
     if (clock_ == Clock::RealTime) return realNow();
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     return virtualNow_;
 }
 
 std::uint8_t HostTimer::serve(std::uint32_t* slot, std::int32_t operation, std::int32_t value,
                               TickCallback callback)
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     switch (operation) {
     case TimerAcquire:
         if (!slot || !callback) return 0;
@@ -99,7 +92,7 @@ bool HostTimer::fireNext()
 {
     TickCallback callback;
     {
-        Guard guard(lock_);
+        SectionGuard guard(lock_);
         if (!armed_ || !callback_) return false;
         armed_ = false;
         if (deadline_ > virtualNow_) virtualNow_ = deadline_;
@@ -115,9 +108,11 @@ void HostTimer::runTick(TickCallback callback)
 {
     LARGE_INTEGER before, after;
     QueryPerformanceCounter(&before);
+    tickingThread_ = GetCurrentThreadId();
     callback();
+    tickingThread_ = 0;
     QueryPerformanceCounter(&after);
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     const std::uint64_t counts = static_cast<std::uint64_t>(after.QuadPart - before.QuadPart);
     tickCounts_ += counts;
     if (counts > longestTickCounts_) longestTickCounts_ = counts;
@@ -129,13 +124,13 @@ std::uint64_t HostTimer::advance(std::uint64_t units)
 {
     std::uint64_t target;
     {
-        Guard guard(lock_);
+        SectionGuard guard(lock_);
         target = virtualNow_ + units;
     }
     std::uint64_t fired = 0;
     for (;;) {
         {
-            Guard guard(lock_);
+            SectionGuard guard(lock_);
             if (!armed_ || deadline_ > target) {
                 virtualNow_ = target;
                 return fired;
@@ -144,7 +139,7 @@ std::uint64_t HostTimer::advance(std::uint64_t units)
         if (!fireNext()) break;
         ++fired;
     }
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     virtualNow_ = target;
     return fired;
 }
@@ -156,37 +151,54 @@ std::uint64_t HostTimer::startingPoint() const
 {
     if (clock_ == Clock::Virtual) return virtualNow_;
     std::uint64_t now = realNow();
-    if (GetCurrentThreadId() == tickThread_ && firedDeadline_ + kMaxLag >= now) return firedDeadline_;
+    if (GetCurrentThreadId() == tickingThread_ && firedDeadline_ + kMaxLag >= now) return firedDeadline_;
     return now;
+}
+
+TickCallback HostTimer::takeDue(std::int64_t& remaining)
+{
+    SectionGuard guard(lock_);
+    if (!armed_ || !callback_) {
+        remaining = 100;  // nothing armed: look again in a millisecond
+        return nullptr;
+    }
+    remaining = static_cast<std::int64_t>(deadline_) - static_cast<std::int64_t>(realNow());
+    if (remaining > 0) return nullptr;
+    armed_ = false;
+    firedDeadline_ = deadline_;
+    ++expiries_;
+    return callback_;
 }
 
 void HostTimer::runRealTime()
 {
     while (running_) {
-        TickCallback callback = nullptr;
-        std::int64_t remaining = 0;
-        {
-            Guard guard(lock_);
-            if (armed_ && callback_) {
-                remaining = static_cast<std::int64_t>(deadline_) - static_cast<std::int64_t>(realNow());
-                if (remaining <= 0) {
-                    armed_ = false;
-                    firedDeadline_ = deadline_;
-                    ++expiries_;
-                    callback = callback_;
-                }
-            } else {
-                remaining = 100;  // nothing armed: look again in a millisecond
-            }
-        }
-        if (callback) {
+        std::int64_t remaining;
+        if (TickCallback callback = takeDue(remaining)) {
             runTick(callback);
-        } else if (remaining > 150) {
+        } else if (remaining > kSpinUnits) {
             Sleep(1);
         } else {
-            // Under 1.5 ms to go: Sleep's granularity would make the line late.
             SwitchToThread();
         }
+    }
+}
+
+bool HostTimer::fireWhenDue()
+{
+    const std::uint64_t giveUp = realNow() + 100;
+    for (;;) {
+        std::int64_t remaining;
+        if (TickCallback callback = takeDue(remaining)) {
+            runTick(callback);
+            return true;
+        }
+        if (realNow() >= giveUp) return false;
+        if (remaining > kSpinUnits) {
+            Sleep(1);
+            return false;
+        }
+        SwitchToThread();
     }
 }
 
@@ -198,7 +210,7 @@ DWORD WINAPI HostTimer::realTimeThread(void* self)
 
 HostTimer::Report HostTimer::report()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     Report r;
     r.acquired = acquired_;
     r.armed = armed_;
@@ -218,7 +230,7 @@ HostTimer::Report HostTimer::report()
 
 void HostTimer::forgetLongest()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     longestTickCounts_ = 0;
     ticksOverMillisecond_ = 0;
     ticksTimed_ = 0;
@@ -226,6 +238,6 @@ void HostTimer::forgetLongest()
 
 void HostTimer::forgetPeriods()
 {
-    Guard guard(lock_);
+    SectionGuard guard(lock_);
     periods_.clear();
 }

@@ -3,9 +3,11 @@
 // Time is counted in the service's own unit, 10 microseconds. In virtual time
 // the clock stands still until the emulation advances it, and each expiry is
 // fired by whoever advances it, so a test runs as fast as the machine allows
-// and always sees the same schedule. In real time a thread of its own fires
-// the expiries against the performance counter, as the host does while a user
-// watches.
+// and always sees the same schedule. In real time the expiries follow the
+// performance counter, as the host's do while a user watches: fired either
+// by a thread of the timer's own, or by the emulator's main loop, which runs
+// the guest and the timer on one thread and asks for each expiry as it
+// comes due.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +20,10 @@
 class HostTimer {
 public:
     enum class Clock { Virtual, RealTime };
+    // Real time: who fires the expiries.
+    enum class Firing { OwnThread, Caller };
 
-    void start(Clock clock);
+    void start(Clock clock, Firing firing);
     void stop();
 
     // The TimerService the plug-in calls.
@@ -29,6 +33,10 @@ public:
     bool fireNext();
     // Virtual time: advances the clock by `units`, firing every expiry on the way.
     std::uint64_t advance(std::uint64_t units);
+
+    // Real time, fired by the caller: waits until the armed expiry is due,
+    // for at most a millisecond, and fires it on this thread. True if it fired.
+    bool fireWhenDue();
 
     bool virtualClock() const { return clock_ == Clock::Virtual; }
     std::uint64_t now();
@@ -53,6 +61,8 @@ private:
     static DWORD WINAPI realTimeThread(void* self);
     void runTick(TickCallback callback);
     void runRealTime();
+    // Takes the expiry if it is due; otherwise how long until it is (10 us units).
+    TickCallback takeDue(std::int64_t& remaining);
     std::uint64_t realNow() const;
     std::uint64_t startingPoint() const;
 
@@ -79,7 +89,7 @@ private:
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER origin_{};
     HANDLE thread_ = nullptr;
-    DWORD tickThread_ = 0;
+    volatile DWORD tickingThread_ = 0;  // the thread inside a tick, 0 when none is
     std::uint64_t firedDeadline_ = 0;
     volatile LONG running_ = 0;
 };

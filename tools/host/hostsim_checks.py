@@ -5,13 +5,25 @@ which set `sim`, `line` and, for slower hosts, `WAIT_SECONDS`."""
 import os
 import random
 import threading
+import time
 
-from winehost import fields, windows_path
+from winehost import ALERT, fields, windows_path
 
 
 def periods(sim):
     """The timer periods the plug-in armed since the last "timer clear", in 10 us units."""
     return [int(p) for p in fields(sim.command("timer")[0])["periods"].split(",") if p]
+
+
+def guest_busy_for(sim, seconds):
+    """A guest polls for a byte that never comes while the ticks run, for
+    `seconds` of real time; returns the longest tick and port access meanwhile."""
+    sim.command("longest clear")
+    sim.command("idle 250")
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        sim.command("recv 1", check=False)
+    return {key: int(value) for key, value in fields(sim.command("longest")[0]).items()}
 
 
 class HostSimChecks:
@@ -24,7 +36,12 @@ class HostSimChecks:
         return [fields(call) for call in calls if call.startswith("comm dcb")]
 
     def alerts(self, lines):
-        return [bytes.fromhex(fields(line)["text"]) for line in lines if line.startswith("alert")]
+        """The ANSI bytes of each message box's text."""
+        return [bytes.fromhex(match[2]) for match in map(ALERT.match, lines) if match]
+
+    def alert_texts(self, lines):
+        """Each message box's text as the simulator decoded it."""
+        return [match[3].encode("latin-1").decode("utf-8") for match in map(ALERT.match, lines) if match]
 
     def panel(self):
         lines = self.sim.command("panel")
@@ -54,23 +71,24 @@ class HostSimChecks:
         lines = self.sim.command(f"recv {len(data)}")
         return bytes.fromhex(fields(next(l for l in lines if l.startswith("data hex")))["hex"])
 
-    def exchange_random_block(self, count, seed, folder, timeout=300):
-        """`count` random bytes each way at once through the guest's xfer;
-        both must arrive whole and in order."""
+    def exchange_random_block(self, count, seed, folder, timeout=300, far=None):
+        """`count` random bytes each way at once through the guest's xfer, with
+        the far end of the line (or `far`); both must arrive whole and in order."""
+        far_end = far or self.line
         rng = random.Random(seed)
         outgoing = bytes(rng.getrandbits(8) for _ in range(count))
         incoming = bytes(rng.getrandbits(8) for _ in range(count))
         out_file, in_file = os.path.join(folder, f"{seed}.out"), os.path.join(folder, f"{seed}.in")
         with open(out_file, "wb") as f:
             f.write(outgoing)
-        far = {}
-        worker = threading.Thread(target=lambda: far.update(data=self.line.exchange(incoming, count)))
+        got = {}
+        worker = threading.Thread(target=lambda: got.update(data=far_end.exchange(incoming, count)))
         worker.start()
         lines = self.sim.command(f"xfer file:{windows_path(out_file)} {count} file:{windows_path(in_file)}",
                                  timeout=timeout)
         worker.join()
         self.assertEqual(fields(lines[0])["end"], "done")
-        self.assertEqual(far["data"], outgoing, "guest to far end")
+        self.assertEqual(got["data"], outgoing, "guest to far end")
         with open(in_file, "rb") as f:
             self.assertEqual(f.read(), incoming, "far end to guest")
         os.remove(out_file)

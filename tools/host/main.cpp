@@ -8,25 +8,34 @@
 //   --baud RATE     write LOCK=1 and BAUDRATE=RATE into the settings file first
 //   --clock HZ      the emulated machine's system clock (default 2457600)
 //   --virtual       virtual time: the timer runs only as commands advance it
+//   --host MODEL    emulator (default): the guest and the timer share one
+//                   thread, as in an emulator's main loop; threaded: the
+//                   timer has a thread of its own and the guest waits for
+//                   line 4 on an event
+//   --terminal PORT the guest programs the USART for 8N1 with its receive
+//                   and transmit interrupts and hands its side to PORT (a
+//                   second serial port) until a line comes on standard input
 //
 // Commands come from the script file, or from standard input without one;
-// see README.md for the list.
+// see README.md for the list. The emulator host is the default because it
+// is how a PC emulator calls the plug-in: one thread runs the CPU and, between
+// its instructions, the timer callbacks; the threaded host stays for a host
+// whose timer runs on a thread of its own, which the plug-in must serve too.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <string>
 
 #include "tools/host/CommTrace.h"
+#include "tools/host/CommandInput.h"
 #include "tools/host/Commands.h"
 #include "tools/host/Console.h"
 #include "tools/host/Dialogs.h"
-#include "tools/host/HostMachine.h"
-#include "tools/host/HostTimer.h"
 #include "tools/host/EmulatorWindow.h"
+#include "tools/host/HostMachine.h"
+#include "tools/host/HostModel.h"
 
 namespace {
 struct Options {
@@ -36,6 +45,8 @@ struct Options {
     std::string baud;
     std::uint32_t clock = 2457600;
     bool virtualTime = false;
+    HostModel host = HostModel::Emulator;
+    std::string terminal;
     std::string script;
 };
 
@@ -50,6 +61,15 @@ bool parse(int argc, char** argv, Options& options)
         else if (a == "--baud") options.baud = value();
         else if (a == "--clock") options.clock = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
         else if (a == "--virtual") options.virtualTime = true;
+        else if (a == "--host") {
+            const std::string model = value();
+            if (model == "emulator") options.host = HostModel::Emulator;
+            else if (model == "threaded") options.host = HostModel::Threaded;
+            else return false;
+        } else if (a == "--terminal") {
+            options.terminal = value();
+            if (options.terminal.empty()) return false;
+        }
         else if (a.rfind("--", 0) == 0) return false;
         else options.script = a;
     }
@@ -64,23 +84,23 @@ std::string besideProgram(const char* name)
     return program.substr(0, program.find_last_of("\\/") + 1) + name;
 }
 
-// The private-profile functions take a bare name as a file in the Windows
-// folder, so the settings path is made absolute.
-std::string absolute(const std::string& path)
+// Runs the commands as they come; between them the emulator's loop keeps the
+// machine's time running, as a user's emulator does while nobody types.
+void runCommands(CommandInput& commands)
 {
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return length && length < MAX_PATH ? std::string(full) : path;
-}
-
-int runScript(std::istream& input)
-{
+    const bool machineRunsOn = hostModel() == HostModel::Emulator && !hostTimer().virtualClock();
     std::string line;
-    while (std::getline(input, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!runCommand(line)) break;
+    for (;;) {
+        if (commands.take(line)) {
+            if (!runCommand(line)) return;
+        } else if (commands.ended()) {
+            return;
+        } else if (machineRunsOn) {
+            letTimePass();
+        } else {
+            commands.wait(INFINITE);
+        }
     }
-    return 0;
 }
 }  // namespace
 
@@ -89,11 +109,11 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: hostsim [--dll PATH] [--ini PATH] [--port NAME] [--baud RATE] [--clock HZ] "
-                             "[--virtual] [script]\n");
+                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [script]\n");
         return 2;
     }
     if (options.dll.empty()) options.dll = besideProgram("RS232C.dll");
-    options.ini = absolute(options.ini);
+    options.ini = absolutePath(options.ini);
     if (!options.port.empty()) WritePrivateProfileStringA("RS-232C", "PORT", options.port.c_str(), options.ini.c_str());
     if (!options.baud.empty()) {
         WritePrivateProfileStringA("RS-232C", "LOCK", "1", options.ini.c_str());
@@ -101,7 +121,7 @@ int main(int argc, char** argv)
     }
 
     HostMachine& machine = hostMachine();
-    hostTimer().start(options.virtualTime ? HostTimer::Clock::Virtual : HostTimer::Clock::RealTime);
+    startHost(options.host, options.virtualTime ? HostTimer::Clock::Virtual : HostTimer::Clock::RealTime);
     startAlertWatcher();
     if (!machine.loadPlugin(options.dll.c_str())) return 1;
     traceCommCalls(machine.module());
@@ -109,8 +129,8 @@ int main(int argc, char** argv)
     // The host's order: settings, entry, system-port hooks, panel, power-on reset.
     char version[64] = "";
     std::int32_t length = machine.plugin().deviceVer(version);
-    say("plugin %s version=%s length=%d clock=%u time=%s", options.dll.c_str(), version, length, options.clock,
-        options.virtualTime ? "virtual" : "real");
+    say("plugin %s version=%s length=%d clock=%u time=%s host=%s", options.dll.c_str(), version, length,
+        options.clock, options.virtualTime ? "virtual" : "real", hostModelName(options.host));
     machine.plugin().setPath(options.ini.c_str());
     say("setpath %s", options.ini.c_str());
     say("entry result=%d", machine.enter(options.clock));
@@ -119,15 +139,27 @@ int main(int argc, char** argv)
     machine.machineReset();
     say("ready");
 
-    int status;
+    int status = 0;
+    if (!options.terminal.empty()) {
+        // As a terminal program's driver starts: 9600 bit/s unless the settings
+        // lock a rate, 8N1, receiver and transmitter on with DTR and RTS, and
+        // the RxRDY and TxRDY interrupts.
+        for (const char* command : {"timer2 16", "mode 4E", "cmd 37", "out 35 05"}) runCommand(command);
+        runCommand("terminal " + options.terminal);
+    }
     if (options.script.empty()) {
-        status = runScript(std::cin);
+        runCommands(standardInput());
     } else {
-        std::ifstream script(options.script);
-        status = script ? runScript(script) : (say("error cannot read %s", options.script.c_str()), 1);
+        CommandInput script;
+        if (script.readScript(options.script)) {
+            runCommands(script);
+        } else {
+            say("error cannot read %s", options.script.c_str());
+            status = 1;
+        }
     }
 
-    hostTimer().stop();
+    stopHost();
     emulatorWindow().close();
     stopAlertWatcher();
     say("bye");

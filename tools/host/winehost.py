@@ -10,6 +10,7 @@ hostsim.exe there and exchanges commands and results with it line by line.
 """
 import hashlib
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -48,6 +49,22 @@ def require(*programs):
 
 
 QEMU_I386_ENTRY = "/proc/sys/fs/binfmt_misc/qemu-i386"
+
+
+def qemu_entry_enabled():
+    with open(QEMU_I386_ENTRY) as f:
+        return f.readline().strip() == "enabled"
+
+
+def set_qemu_entry(enabled):
+    """Enables or disables the qemu-i386 entry of binfmt_misc (as root, or through sudo)."""
+    value = "1" if enabled else "0"
+    try:
+        with open(QEMU_I386_ENTRY, "w") as f:
+            f.write(value)
+    except PermissionError:
+        subprocess.run(["sudo", "-n", "tee", QEMU_I386_ENTRY], input=value.encode(), stdout=subprocess.DEVNULL,
+                       check=True)
 
 
 def i386_runs_natively():
@@ -94,8 +111,15 @@ def _installed_wine():
     return "".join(sorted(listed.splitlines(True)))
 
 
-def base_prefix(log):
+def base_prefix(log, wow64=False):
     """A booted prefix in the cache for the installed Wine, booted first if there is none.
+
+    With wow64, one whose 32-bit half is booted too (syswow64 filled), which
+    32-bit programs need: Wine boots that half only when its 32-bit loader
+    runs at boot time, so on a kernel without i386 support the qemu-i386
+    entry must be enabled meanwhile. A prefix booted without it is kept
+    apart, under a key of its own, and a boot that left syswow64 empty is an
+    error rather than a cached prefix in which no 32-bit program starts.
 
     A boot takes 10 s to minutes (with 32-bit Wine and the qemu-i386 entry
     enabled, the prefix's 32-bit half boots emulated); a copy takes a couple
@@ -104,8 +128,10 @@ def base_prefix(log):
     leaves a half-booted prefix in the cache. Cached prefixes of another Wine
     are removed."""
     cache = cache_directory()
-    key = hashlib.sha256((PREFIX_RECIPE + "\n" + _installed_wine()).encode()).hexdigest()[:16]
-    path = os.path.join(cache, f"wine-prefix-{key}")
+    installed = _installed_wine()
+    names = {half: "wine-prefix-" + hashlib.sha256((PREFIX_RECIPE + half + "\n" + installed).encode()).hexdigest()[:16]
+             for half in ("", ", wow64")}
+    path = os.path.join(cache, names[", wow64" if wow64 else ""])
     if os.path.isfile(os.path.join(path, ".booted")):
         return path
     os.makedirs(cache, exist_ok=True)
@@ -120,6 +146,9 @@ def base_prefix(log):
                                check=False)
         if not os.path.isfile(os.path.join(booting, "system.reg")):
             raise RuntimeError(f"wineboot did not make a prefix (see {log})")
+        if wow64 and not os.path.isfile(os.path.join(booting, "drive_c/windows/syswow64/kernel32.dll")):
+            raise RuntimeError("wineboot left the prefix's 32-bit half empty: the 32-bit loader did not run "
+                               f"while it booted (see {log})")
         # Debian's wineserver keeps the name of its socket folder here; each
         # copy makes its own.
         if os.path.lexists(os.path.join(booting, "wineserver")):
@@ -132,14 +161,15 @@ def base_prefix(log):
     finally:
         shutil.rmtree(staging, ignore_errors=True)
     for name in os.listdir(cache):
-        if name.startswith("wine-prefix-") and name != os.path.basename(path):
+        if name.startswith("wine-prefix-") and name not in names.values():
             shutil.rmtree(os.path.join(cache, name), ignore_errors=True)
     return path
 
 
 class WinePrefix:
-    def __init__(self, directory, com1, log, com2=None, crash_debugger=True):
+    def __init__(self, directory, com1, log, com2=None, crash_debugger=True, wow64=False):
         self.path = os.path.join(directory, "prefix")
+        self.wow64 = wow64  # for 32-bit programs
         self.com1 = com1
         self.com2 = com2
         self.log = log
@@ -163,7 +193,7 @@ class WinePrefix:
     def create(self):
         """Copies the cached booted prefix here and maps the ports, in one
         registry import."""
-        subprocess.run(["cp", "-a", base_prefix(self.log), self.path], check=True)
+        subprocess.run(["cp", "-a", base_prefix(self.log, self.wow64), self.path], check=True)
         ports = {"COM1": self.com1}
         absent = range(3 if self.com2 else 2, 11)
         if self.com2:
@@ -227,10 +257,12 @@ class HostSim:
     """One run of hostsim.exe; `command` sends a line and returns its result lines."""
 
     def __init__(self, prefix, exe, dll, ini, line=None, cable=None, virtual=True, clock=None, log=None,
-                 loader=WINE, startup_timeout=120):
+                 loader=WINE, startup_timeout=120, host=None):
         args = [loader, exe, "--dll", windows_path(dll), "--ini", windows_path(ini)]
         if virtual:
             args.append("--virtual")
+        if host:
+            args += ["--host", host]  # emulator (the simulator's default) or threaded
         if clock:
             args += ["--clock", str(clock)]
         self.log = open(log or os.devnull, "ab")
@@ -300,6 +332,11 @@ class HostSim:
                 self.process.wait()
         self.log.close()
         return self.process.returncode
+
+
+# A message box: its caption's and text's ANSI bytes in hex, then the text
+# decoded (UTF-8 on the pipe, which HostSim hands over as Latin-1 characters).
+ALERT = re.compile(r'alert caption=([0-9A-F]*) text=([0-9A-F]*) "(.*)"$')
 
 
 def fields(line):

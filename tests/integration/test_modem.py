@@ -3,13 +3,14 @@ simulator (real-time timer, 9600 bit/s), against real peers: GNU telnetd
 under tcpserver, socat servers and callers, and loopback servers that refuse,
 never answer or hang up. Every peer process is stopped by its own id."""
 import os
+import random
 import socket
 import subprocess
 import threading
 import time
 
-from modem_guest import hears, receive_all, types
-from support import HostTest, fields, write_ini
+from support import HostTest, VirtualLine, fields, write_ini  # puts tools/host on the path
+from modem_guest import hears, receive_all, types  # noqa: E402
 from test_network import LOOPBACK, LoopbackServer, SocatServer, free_port, listening, wait_until
 
 INIT = "AT H0 Z S7=45 S0=0 Q0 V1 E0 &C0 X4"  # Device::Modem's init string, as real programs send it
@@ -36,10 +37,12 @@ class ModemTest(HostTest):
     VIRTUAL = False  # guard times, rings and dial limits run on real time, as the guest does
     PORT = "modem"
     PHONEBOOK = {}
+    TERMINAL = False  # the guest's side handed to COM2, where Linux programs play the guest
+    SETTINGS = {}
 
     def setUp(self):
         self.port = free_port()
-        self.INI = {"LOCK": "0", "PORT": self.PORT.format(port=self.port)}
+        self.INI = {"LOCK": "0", "PORT": self.PORT.format(port=self.port), **self.SETTINGS}
         self.peers = []
         super().setUp()
         if self.PHONEBOOK:
@@ -48,9 +51,17 @@ class ModemTest(HostTest):
                 for number, address in self.PHONEBOOK.items():
                     f.write(f"{number}={address.format(port=self.port)}\n")
         self.program()
+        if self.TERMINAL:
+            self.guest_side = VirtualLine(self.work.directory, self.work.near2, name="2").start()
+            self.sim.command("out 35 05")  # the guest's driver runs on its interrupts
+            self.sim.process.stdin.write(b"terminal COM2\n")  # until the next command line
+            self.sim.process.stdin.flush()
+            return
         self.assertEqual(self.command("ATE0"), b"ATE0\r" + OK)  # echo on from the start
     def tearDown(self):
         super().tearDown()
+        if self.TERMINAL:
+            self.guest_side.stop()
         for peer in self.peers:
             peer.stop() if hasattr(peer, "stop") else peer.close()
 
@@ -247,3 +258,78 @@ class ManyCalls(ModemTest):
         with open(f"/proc/{pid}/status") as f:
             rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
         return {"fds": len(os.listdir(f"/proc/{pid}/fd")), "rss_kb": rss}
+
+
+class RealProgramsAsTheGuest(ModemTest):
+    """chat (ppp) and lrzsz play the guest's software on the terminal line."""
+    TERMINAL = True
+    PHONEBOOK = {"555-1234": "127.0.0.1:{port}"}
+    SETTINGS = {"LOCK": "1", "BAUDRATE": "38400"}  # the terminal line's guest takes the settings' rate
+
+    def run_guest(self, *commands, log_name="guest.log", timeout=120):
+        """Runs each command in turn with the guest's side as its standard input and output; their statuses."""
+        log = open(os.path.join(self.work.directory, f"{self.id()}-{log_name}"), "ab")
+        end = os.open(self.guest_side.far, os.O_RDWR | os.O_NOCTTY)
+        statuses = []
+        try:
+            for command in commands:
+                process = subprocess.Popen(command, stdin=end, stdout=end, stderr=log, cwd=self.work.directory)
+                try:
+                    statuses.append(process.wait(timeout))
+                except subprocess.TimeoutExpired:
+                    process.kill()  # by its own id
+                    process.wait()
+                    statuses.append("timeout")
+        finally:
+            os.close(end)
+            log.close()
+        return statuses
+
+    def chat(self, number, *extra):
+        return ["chat", "-v", "-s", "-t", "15", "ABORT", "BUSY", "ABORT", "NO CARRIER", "", INIT, "OK",
+                f"ATDT{number}", "CONNECT", *extra]
+
+    def test_chat_dial_scripts_tell_busy_no_carrier_and_connect_apart(self):
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        # chat's status names the ABORT string met: 4 the first (BUSY), 5 the second (NO CARRIER).
+        statuses = self.run_guest(self.chat(f"127.0.0.1:{free_port()}"), self.chat("no-such-host.invalid"),
+                                  self.chat("555-1234", "hello", ""))
+        self.assertEqual(statuses, [4, 5, 0])
+        self.assertTrue(server.wait_for(len("hello\r")))
+        self.assertEqual(bytes(server.received), b"hello\r")  # what chat sent after CONNECT, and only that
+
+    def zmodem_payload(self):
+        """Bytes a Telnet call and ZMODEM must carry untouched: 0xFF, CR NUL, +++ and everything else."""
+        rng = random.Random(18)
+        pieces = [b"\xff", b"\xff\xff", b"\r\x00", b"\r\n", b"+++", b"\x18", b"\x11\x13", bytes(range(256))]
+        return b"".join(rng.choice(pieces) if rng.random() < 0.5 else rng.randbytes(8) for _ in range(3000))
+
+    def test_zmodem_both_ways_through_a_telnet_call(self):
+        payload = self.zmodem_payload()
+        folder = os.path.join(self.work.directory, self.id())
+        for side in ("server-sends", "server-receives", "guest-receives"):
+            os.makedirs(os.path.join(folder, side))
+        offered = os.path.join(folder, "server-sends", "payload.bin")
+        with open(offered, "wb") as f:
+            f.write(payload)
+
+        # Down: telnetd runs sz for the caller; the guest dials and runs rz.
+        self.peers.append(TelnetServer(self.port, f"/usr/bin/sz -b {offered}"))
+        statuses = self.run_guest(self.chat("555-1234"), ["rz", "-b", "-y"], log_name="down.log")
+        self.assertEqual(statuses, [0, 0])
+        with open(os.path.join(self.work.directory, "payload.bin"), "rb") as f:
+            self.assertEqual(f.read(), payload, "ZMODEM from the Telnet server to the guest")
+        os.remove(os.path.join(self.work.directory, "payload.bin"))
+        self.guest_side.drain(2)  # the server's hang-up: NO CARRIER
+
+        # Up: telnetd runs rz; the guest dials and runs sz.
+        upload = os.path.join(folder, "server-receives")
+        self.peers[-1].stop()
+        self.peers.append(TelnetServer(self.port, f"/bin/sh -c 'cd {upload} && exec /usr/bin/rz -b -y'"))
+        statuses = self.run_guest(self.chat("555-1234"), ["sz", "-b", offered], log_name="up.log")
+        self.assertEqual(statuses, [0, 0])
+        self.assertTrue(wait_until(lambda: os.path.exists(os.path.join(upload, "payload.bin"))))
+        time.sleep(1)
+        with open(os.path.join(upload, "payload.bin"), "rb") as f:
+            self.assertEqual(f.read(), payload, "ZMODEM from the guest to the Telnet server")

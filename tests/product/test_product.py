@@ -363,7 +363,7 @@ class ModemCallInTheProduct(ProductHost):
         self.sim.command("mode 4E")
         self.sim.command("cmd 37")
         self.guest_types("ATE0\r")
-        self.assertEqual(self.guest_hears(b"OK\r\n"), b"\r\nOK\r\n")
+        self.assertEqual(self.guest_hears(b"OK\r\n"), b"ATE0\r\r\nOK\r\n")  # echoed while echo was still on
         self.guest_types(f"ATDT127.0.0.1:{port}\r")
         caller, _ = server.accept()
         caller.sendall(b"hello guest")

@@ -261,7 +261,7 @@ class ManyCalls(ModemTest):
 
 
 class RealProgramsAsTheGuest(ModemTest):
-    """chat (ppp) and lrzsz play the guest's software on the terminal line."""
+    """chat (ppp), lrzsz and C-Kermit play the guest's software on the terminal line."""
     TERMINAL = True
     PHONEBOOK = {"555-1234": "127.0.0.1:{port}"}
     SETTINGS = {"LOCK": "1", "BAUDRATE": "38400"}  # the terminal line's guest takes the settings' rate
@@ -333,3 +333,34 @@ class RealProgramsAsTheGuest(ModemTest):
         time.sleep(1)
         with open(os.path.join(upload, "payload.bin"), "rb") as f:
             self.assertEqual(f.read(), payload, "ZMODEM from the guest to the Telnet server")
+
+    def test_kermit_dials_sends_a_file_and_hangs_up(self):
+        folder = os.path.join(self.work.directory, self.id())
+        received = os.path.join(folder, "received")
+        os.makedirs(received)
+        payload = self.zmodem_payload()[:8192]
+        sent = os.path.join(folder, "kermit.bin")
+        with open(sent, "wb") as f:
+            f.write(payload)
+        self.peers.append(TelnetServer(self.port, f"/bin/sh -c 'cd {received} && exec kermit -Y -x'"))
+        script = os.path.join(folder, "dial.ksc")
+        with open(script, "w") as f:
+            f.write(f"set line {self.guest_side.far}\nset speed 38400\nset carrier-watch off\n"
+                    "set modem type hayes\nset dial timeout 30\ndial 555-1234\nif fail exit 1\n"
+                    f"set file type binary\nsend {sent}\nif fail exit 2\nfinish\nhangup\nexit 0\n")
+        log = open(os.path.join(folder, "kermit.log"), "wb")
+        kermit = subprocess.Popen(["kermit", "-Y", "-C", f"take {script}"], stdin=subprocess.DEVNULL, stdout=log,
+                                  stderr=log)
+        try:
+            status = kermit.wait(180)
+        finally:
+            if kermit.poll() is None:
+                kermit.kill()  # by its own id
+                kermit.wait()
+            log.close()
+        with open(log.name, errors="replace") as said:
+            self.assertEqual(status, 0, said.read()[-2000:])
+        with open(os.path.join(received, "kermit.bin"), "rb") as f:
+            self.assertEqual(f.read(), payload)
+        self.assertEqual(self.sim.command("echo stop")[0].split()[0], "terminal")  # the guest's side ran on
+        self.assertEqual(fields(self.sim.command("lines")[0])["CD"], "off")  # Kermit's +++ and ATH0 hung up

@@ -4,7 +4,8 @@
 Each guest and snapshot seed is a short, meaningful session in the input
 format of fuzz/GuestSession.h, so that the fuzzers start from traffic a real
 guest produces; each settings seed is a settings file with dialog edits
-(fuzz/settings_fuzzer.cpp). Run it again after changing those formats.
+(fuzz/settings_fuzzer.cpp); each modem seed is a session of a guest's
+communication program and the network (fuzz/modem_fuzzer.cpp). Run it again after changing those formats.
 """
 import os
 import struct
@@ -115,9 +116,48 @@ SETTINGS = {
                                          port_refuses=True),
 }
 
+MODEM_OPS = ["GuestTypes", "RemoteSends", "TimePasses", "Ticks", "Controls", "CallGoes", "CallerComes",
+             "LineEvent"]
+REFUSED, NOT_RESOLVED = 2, 1  # ConnectFailure values
+
+
+def m(name, *args):
+    return bytes([MODEM_OPS.index(name)]) + bytes(args)
+
+
+def typed(text):
+    data = text.encode("latin-1")
+    return b"".join(m("GuestTypes", len(data[i:i + 255])) + data[i:i + 255] for i in range(0, len(data), 255))
+
+
+def remote(data):
+    return m("RemoteSends", len(data)) + data
+
+
+def wait(ms):
+    return m("TimePasses") + struct.pack("<H", ms)
+
+
+MODEM = {
+    "dial-escape-online-hangup": typed("ATE0\r") + typed("ATDT 555-1234\r") + m("CallGoes", 1)
+    + remote(b"hello\xff\xfb\x01") + wait(1200) + typed("+++") + remote(b"held") + wait(1200)
+    + typed("ATS2?O\r") + m("Ticks", 50) + typed("bye") + wait(1200) + typed("+++") + wait(1200)
+    + typed("ATH\r"),
+    "incoming-answer-dtr-drop": typed("ATS0=2&D2\r") + m("CallerComes", 0) + wait(7000) + remote(b"\xff\xfd\x18hi")
+    + m("CallerComes", 0) + m("Controls", 2) + wait(100) + m("Controls", 3) + m("CallerComes", 0) + typed("ATA\r"),
+    "dial-results": typed("ATX4DThost\r") + m("CallGoes", REFUSED << 1) + typed("ATDL\r") + wait(60000)
+    + typed("ATDT999\r") + typed("ATX0DT[::1]:99;\r") + m("CallGoes", NOT_RESOLVED << 1)
+    + m("LineEvent", 3) + typed("ATDThost\r") + m("LineEvent", 3) + typed("ATDT5551234\r") + typed("x"),
+    "command-noise": typed("\x1b+++at%v\rAT&V\rATS300=1S7?\rATI9\rATV0Q0X3\r") + typed("A/")
+    + typed("AT" + "E0" * 160 + "\r") + typed("ATS3=64S5=65@ATE1AZ@"),
+    "flow-restore": typed("ATDThost\r") + m("CallGoes", 1) + m("CallerComes", 1) + typed("x" * 200)
+    + m("Controls", 1) + remote(bytes(range(256))[:255]) + m("Ticks", 255) + m("Controls", 3)
+    + m("LineEvent", 1) + m("LineEvent", 2) + struct.pack("<I", 115200) + m("LineEvent", 0) + m("Ticks", 20),
+}
+
 if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
-    for fuzzer, seeds in (("guest", GUEST), ("snapshot", SNAPSHOT), ("settings", SETTINGS)):
+    for fuzzer, seeds in (("guest", GUEST), ("snapshot", SNAPSHOT), ("settings", SETTINGS), ("modem", MODEM)):
         folder = os.path.join(here, "corpus", fuzzer)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

@@ -4,28 +4,42 @@
 
 #include "platform/com/ComPortLine.h"
 #include "platform/lines/LineKindCatalog.h"
+#include "platform/modem/ModemLineKind.h"
 #include "platform/network/NetworkLineKind.h"
 #include "platform/win32/PerformanceCounterClock.h"
 #include "platform/win32/Win32CommApi.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinsockNetwork.h"
 #include "plugin/PluginModule.h"
+#include "plugin/SettingsPhonebook.h"
 #include "plugin/Win32Module.h"
 #include "ui/StatusPanel.h"
 #include "ui/Win32Profile.h"
+#include "ui/resources/Version.h"
 
 namespace {
 HINSTANCE instance = nullptr;
 Win32CommApi commApi;
 WinsockNetwork network;
 PerformanceCounterClock monotonicClock;
+Win32Profile settingsFile;
+// The phonebook of the settings file the host has named. The module it finds
+// the name in is made during loading, after these objects, so it is looked
+// up at each dial rather than here.
+class ModulePhonebook final : public Phonebook {
+public:
+    std::optional<std::string> lookup(const std::string& number) override
+    {
+        return SettingsPhonebook(settingsFile, plugin().settingsPath).lookup(number);
+    }
+} phonebook;
 ComPortKind comPorts(commApi);
 NetworkLineKind networkLines(network, monotonicClock);
+ModemLineKind modems(network, monotonicClock, phonebook, RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT);
 // Each kind in turn is asked whether a name is its own; a COM port is any
 // name none of them claims.
-LineKindCatalog lineKinds({&networkLines}, comPorts);
+LineKindCatalog lineKinds({&networkLines, &modems}, comPorts);
 Win32UserAlert userAlert;
-Win32Profile settingsFile;
 }  // namespace
 
 HINSTANCE moduleInstance() { return instance; }

@@ -8,13 +8,19 @@
 # With --product, the same run on the product itself: the 32-bit plug-in in
 # the 32-bit host simulator under 32-bit Wine, where the kernel runs 32-bit
 # programs itself.
+#
+# With --modem, the plug-in as a modem: a guest's init string, a dial to a
+# Telnet server on this computer, CONNECT, a screen of text, +++ and ATH, as
+# a transcript.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 product=""
+modem=""
 case "${1:-}" in
   "") ;;
   --product) product=1 ;;
-  *) echo "usage: $0 [--product]" >&2; exit 2 ;;
+  --modem) modem=1 ;;
+  *) echo "usage: $0 [--product | --modem]" >&2; exit 2 ;;
 esac
 scripts/setup.sh
 scripts/build.sh native win32 win64
@@ -22,7 +28,9 @@ tools/virtual-cable/build.sh >/dev/null
 echo
 echo "Built: build/win32/RS232C.dll (the product) and build/win64/RS232C.dll (for Wine)"
 echo
-if [ -n "$product" ]; then
+if [ -n "$modem" ]; then
+  xvfb-run -a python3 tools/host/modem_demo.py build/win64
+elif [ -n "$product" ]; then
   tools/virtual-cable/build.sh i386 >/dev/null
   xvfb-run -a python3 tools/host/demo.py --product build/win32
 else

@@ -17,7 +17,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   wine64 socat xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   python3
-  ser2net python3-serial lrzsz
+  ser2net python3-serial
+  ppp ckermit lrzsz inetutils-telnetd inetutils-telnet ucspi-tcp netcat-openbsd
   qemu-user wine32:i386 gcc-i686-linux-gnu libc6-dev-i386-cross
 )
 

@@ -1,4 +1,4 @@
-// The settings file: the three private-profile operations the plug-in uses,
+// The settings file: the four private-profile operations the plug-in uses,
 // behind an interface so that the Win32 functions and a portable INI reader
 // can stand in for each other.
 #pragma once
@@ -16,6 +16,10 @@ public:
     // As GetPrivateProfileIntA: the value's leading decimal number, or
     // `fallback` when the key is absent or empty.
     virtual std::int32_t getInt(const char* section, const char* key, std::int32_t fallback, const char* file) = 0;
+    // As GetPrivateProfileSectionA: the section's entries as "key=value"
+    // strings, each ended by a NUL and the last by a second one, cut to fit
+    // `size`; returns the length without the final NUL (0 for no section).
+    virtual std::size_t getSection(const char* section, char* out, std::size_t size, const char* file) = 0;
     // As WritePrivateProfileStringA: sets the key, adding it (and the section)
     // when absent. False when the file cannot be written.
     virtual bool writeString(const char* section, const char* key, const char* value, const char* file) = 0;

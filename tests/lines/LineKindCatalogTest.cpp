@@ -8,6 +8,7 @@
 
 #include "platform/com/ComPortLine.h"
 #include "platform/lines/LineKindCatalog.h"
+#include "platform/modem/ModemLineKind.h"
 #include "platform/network/NetworkLineKind.h"
 #include "tests/com/FakeCommApi.h"
 #include "tests/network/FakeNetwork.h"
@@ -58,27 +59,38 @@ TEST(LineKindCatalog, ThePlugInsKindsEachTakeTheirNames)
     FakeClock clock;
     ComPortKind comPorts(comm);
     NetworkLineKind networkLines(network, clock);
-    LineKindCatalog catalog({&networkLines}, comPorts);
+    struct NoPhonebook final : Phonebook {
+        std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
+    } phonebook;
+    ModemLineKind modems(network, clock, phonebook, "modem");
+    LineKindCatalog catalog({&networkLines, &modems}, comPorts);
     const struct {
         const char* name;
+        bool opens;
         const char* comPath;     // what the comm API was asked to open, if anything
         const char* request;     // what the network was asked, if anything
         bool outside;
     } cases[] = {
-        {"COM1", "//./COM1", nullptr, false},
-        {"\\\\.\\COM12", "//./COM12", nullptr, false},
-        {"TCP:host:23", nullptr, "connect host 23", true},
-        {"telnet:host:2217", nullptr, "connect host 2217", true},
-        {"listen:5000", nullptr, "listen 127.0.0.1 5000", true},
-        {"tcp:host", nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
-        {"tcpip:host:23", "//./tcpip:host:23", nullptr, false},
+        {"COM1", true, "//./COM1", nullptr, false},
+        {"\\\\.\\COM12", true, "//./COM12", nullptr, false},
+        {"TCP:host:23", true, nullptr, "connect host 23", true},
+        {"telnet:host:2217", true, nullptr, "connect host 2217", true},
+        {"listen:5000", true, nullptr, "listen 127.0.0.1 5000", true},
+        {"tcp:host", false, nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
+        {"tcpip:host:23", true, "//./tcpip:host:23", nullptr, false},
+        {"modem", true, nullptr, nullptr, true},  // dials only when told to
+        {"Modem:2323", true, nullptr, "listen 127.0.0.1 2323", true},
+        {"modem:[::]:23", true, nullptr, "listen :: 23", true},
+        {"modem:", false, nullptr, nullptr, true},
+        {"modem:host:", false, nullptr, nullptr, true},
+        {"modems", true, "//./modems", nullptr, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         comm.clearCalls();
         network.requests.clear();
         const bool opened = catalog.open(c.name) != nullptr;
-        EXPECT_EQ(opened, c.comPath != nullptr || c.request != nullptr);
+        EXPECT_EQ(opened, c.opens);
         const std::vector<CommCall> opens = comm.callsOf(CommOp::Open);
         EXPECT_EQ(opens.empty() ? "" : opens[0].path, c.comPath ? c.comPath : "");
         EXPECT_EQ(network.requests, c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{});

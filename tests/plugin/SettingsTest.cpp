@@ -134,6 +134,7 @@ TEST(ConfigDialog, APortOutsideTheListIsOfferedAfterItAndKept)
     LineSettings stored;
     EXPECT_EQ(untouchedOk("PORT=COM11\n", stored)[0], "PORT=COM11");
     EXPECT_STREQ(stored.portName, "COM11");
+    EXPECT_EQ(untouchedOk("PORT=modem:0.0.0.0:2323\n", stored)[0], "PORT=modem:0.0.0.0:2323");
 
     RecordingProfile ini("[RS-232C]\nPORT=\\\\.\\CNCA0\n");
     ConfigChoices choices = openingChoices(ini, "settings.ini");

@@ -126,7 +126,8 @@ def main():
         work = product_host.Workspace.get()
 
         import test_product
-        cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost, test_product.NetworkLines]
+        cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost, test_product.NetworkLines,
+                 test_product.ModemCallInTheProduct]
         for case in cases:
             if way == "emulated":
                 set_entry(True)

@@ -5,10 +5,12 @@ Winsock), checked through everything a host and a guest do with it.
 
 Each class is one host process; its tests run in name order against it."""
 import os
+import socket
 import struct
 import time
 
 from product_host import ProductHost, fields, periods, read_ini, windows_path, write_ini  # puts tools/host on the path
+from modem_guest import hears, receive_all, types  # noqa: E402
 from network_peers import LOOPBACK, Rfc2217Server, TcpFarEnd, free_port  # noqa: E402
 
 TX_READY, RX_READY, TX_EMPTY, DSR = 0x01, 0x02, 0x04, 0x80
@@ -338,3 +340,44 @@ class NetworkLines(ProductHost):
         server.line.set_lines(cts=True)  # the remote port's DSR and CD drop
         expected = dict(CS="on", CD="off", DSR="off")
         self.assertEqual(self.lines_become(expected), expected)
+
+
+class ModemCallInTheProduct(ProductHost):
+    """The product as a modem: a call to a local server, a few bytes each way,
+    the escape and the hang-up."""
+    INI = {"LOCK": "0", "PORT": "modem"}
+
+    def guest_hears(self, ending):
+        return hears(self.sim, ending, timeout=60, window_ms=500)
+
+    def guest_types(self, text):
+        types(self.sim, text)
+
+    def test_01_dial_exchange_escape_and_hang_up(self):
+        server = socket.socket()
+        server.bind(("127.0.0.1", 0))
+        server.listen(1)
+        server.settimeout(120)
+        port = server.getsockname()[1]
+        self.sim.command("timer2 16")
+        self.sim.command("mode 4E")
+        self.sim.command("cmd 37")
+        self.guest_types("ATE0\r")
+        self.assertEqual(self.guest_hears(b"OK\r\n"), b"ATE0\r\r\nOK\r\n")  # echoed while echo was still on
+        self.guest_types(f"ATDT127.0.0.1:{port}\r")
+        caller, _ = server.accept()
+        caller.sendall(b"hello guest")
+        self.assertEqual(self.guest_hears(b"guest"), b"\r\nCONNECT 9600\r\nhello guest")
+        self.guest_types("hello host")
+        caller.settimeout(60)
+        self.assertEqual(receive_all(caller, len(b"hello host")), b"hello host")
+        time.sleep(1.5)  # the guard time before and after the escape, in real time
+        self.guest_types("+++")
+        time.sleep(1.5)
+        self.assertEqual(self.guest_hears(b"OK\r\n"), b"\r\nOK\r\n")
+        self.guest_types("ATH\r")
+        self.assertEqual(self.guest_hears(b"OK\r\n"), b"\r\nOK\r\n")
+        self.assertEqual(caller.recv(100), b"+++")
+        self.assertEqual(caller.recv(100), b"")  # hung up
+        caller.close()
+        server.close()

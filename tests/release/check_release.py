@@ -28,6 +28,8 @@ import check_dll  # noqa: E402
 MESSAGE_TABLE = os.path.join(ROOT, "device/Messages.cpp")
 SETTINGS_CODE = os.path.join(ROOT, "ui/Settings.cpp")
 NETWORK_NAMES_CODE = os.path.join(ROOT, "platform/network/LineName.cpp")
+MODEM_NAMES_CODE = os.path.join(ROOT, "platform/modem/ModemLineKind.cpp")
+PHONEBOOK_CODE = os.path.join(ROOT, "plugin/SettingsPhonebook.h")
 FILES = {"RS232C.dll", "hostsim.exe", "README-ja.txt", "README-en.txt", "RS232C-sample.ini", "LICENSE", "SHA256SUMS"}
 GUIDES = ("README-ja.txt", "README-en.txt")
 BOM = b"\xef\xbb\xbf"
@@ -196,15 +198,33 @@ def port_forms():
         return {}
     forms = {name: r"\b%s\b" % name for name in (listed[0], listed[-1])}
     forms.update({prefix + "...": r"\b%s\S" % re.escape(prefix) for prefix in prefixes})
+    modem = re.search(r'kName\[\] = "([a-z]+)"', source_of(MODEM_NAMES_CODE))
+    if not modem:
+        fault("%s gave no modem name" % MODEM_NAMES_CODE)
+        return forms
+    forms[modem.group(1)] = r"\b%s\b" % modem.group(1)
+    forms[modem.group(1) + ":..."] = r"\b%s:\S" % modem.group(1)
     return forms
 
 
-def check_names(texts, keys, forms):
-    """Every key and every kind of port name, in each of `texts` ({file: body})."""
+def sections():
+    """The settings file's sections besides [RS-232C]: the modem's phonebook."""
+    phonebook = re.search(r'kSection\[\] = "([^"]+)"', source_of(PHONEBOOK_CODE))
+    if not phonebook:
+        fault("%s gave no phonebook section" % PHONEBOOK_CODE)
+        return []
+    return ["[%s]" % phonebook.group(1)]
+
+
+def check_names(texts, keys, forms, section_names=()):
+    """Every key, section and kind of port name, in each of `texts` ({file: body})."""
     for name, body in texts.items():
         for key in keys:
             if not re.search(r"\b%s\b" % key, body):
                 fault("%s does not name the settings key %s" % (name, key))
+        for section in section_names:
+            if section not in body:
+                fault("%s does not name the settings section %s" % (name, section))
         for form, pattern in forms.items():
             if not re.search(pattern, body):
                 fault("%s does not show the port name %s" % (name, form))
@@ -270,7 +290,7 @@ def main():
         faults.extend(check_dll.faults)
         bodies = check_guides(top, texts)
         bodies["RS232C-sample.ini"] = check_sample(top)
-        check_names(bodies, settings_keys(), port_forms())
+        check_names(bodies, settings_keys(), port_forms(), sections())
     for text in faults:
         print("FAULT: " + text, file=sys.stderr)
     return 1 if faults else 0

@@ -148,6 +148,28 @@ std::int32_t IniTextProfile::getInt(const char* section, const char* key, std::i
     return leadingInteger(value);
 }
 
+std::size_t IniTextProfile::getSection(const char* section, char* out, std::size_t size, const char*)
+{
+    if (size < 2) return 0;
+    std::string entries;
+    bool inSection = false;
+    for (const Line& range : splitLines(text_)) {
+        const std::string line = text_.substr(range.begin, range.end - range.begin);
+        if (const auto name = sectionName(line)) {
+            if (inSection) break;
+            inSection = sameName(*name, section);
+        } else if (const auto entry = inSection ? entryOf(line) : std::nullopt) {
+            entries += entry->key + "=" + entry->value + '\0';
+        }
+    }
+    // Cut to the room there is, the two NULs at the end kept.
+    if (entries.size() > size - 1) entries.resize(size - 2);
+    std::memcpy(out, entries.data(), entries.size());
+    out[entries.size()] = '\0';
+    if (entries.size() + 1 < size) out[entries.size() + 1] = '\0';
+    return entries.size();
+}
+
 bool IniTextProfile::writeString(const char* section, const char* key, const char* value, const char*)
 {
     const std::vector<Line> lines = splitLines(text_);
@@ -188,6 +210,12 @@ std::int32_t IniFileProfile::getInt(const char* section, const char* key, std::i
 {
     IniTextProfile contents(readFile(file));
     return contents.getInt(section, key, fallback, file);
+}
+
+std::size_t IniFileProfile::getSection(const char* section, char* out, std::size_t size, const char* file)
+{
+    IniTextProfile contents(readFile(file));
+    return contents.getSection(section, out, size, file);
 }
 
 bool IniFileProfile::writeString(const char* section, const char* key, const char* value, const char* file)

@@ -7,7 +7,8 @@
 // holds no key; an absent key gives the default (cut of trailing blanks); an
 // integer is read like GetPrivateProfileIntA: an empty or absent value gives
 // the default, otherwise leading blanks, a sign and the leading decimal digits
-// (none: 0), wrapping at 32 bits. A write replaces the key's line, or adds the
+// (none: 0), wrapping at 32 bits; a section comes back as its entries, each
+// "key=value" and NUL-terminated, cut like GetPrivateProfileSectionA's. A write replaces the key's line, or adds the
 // key after the section's last entry, or adds the section at the end.
 #pragma once
 
@@ -23,6 +24,7 @@ public:
     std::size_t getString(const char* section, const char* key, const char* fallback, char* out, std::size_t size,
                           const char* file) override;
     std::int32_t getInt(const char* section, const char* key, std::int32_t fallback, const char* file) override;
+    std::size_t getSection(const char* section, char* out, std::size_t size, const char* file) override;
     bool writeString(const char* section, const char* key, const char* value, const char* file) override;
 
     const std::string& text() const { return text_; }
@@ -38,5 +40,6 @@ public:
     std::size_t getString(const char* section, const char* key, const char* fallback, char* out, std::size_t size,
                           const char* file) override;
     std::int32_t getInt(const char* section, const char* key, std::int32_t fallback, const char* file) override;
+    std::size_t getSection(const char* section, char* out, std::size_t size, const char* file) override;
     bool writeString(const char* section, const char* key, const char* value, const char* file) override;
 };

@@ -1,0 +1,247 @@
+// The AT commands.
+//
+// What a command does here falls in three groups:
+//  - commands with a meaning for a modem on TCP do it (A, D, E, H, I, O, Q,
+//    S, V, X, Z, &C, &D, &F, &K, &V);
+//  - commands that real init strings carry for a telephone modem's speaker,
+//    modulation, error correction, compression or stored profiles have
+//    nothing to do here and answer OK, so that those strings work as they
+//    are (kInert below);
+//  - anything else, or a value out of its range, answers ERROR, as a real
+//    modem of the kind answers a command it does not have (the Windows
+//    dialer's AT%V probe must fail).
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "platform/modem/Modem.h"
+
+namespace {
+struct InertCommand {
+    char prefix;
+    char letter;
+    unsigned largest;  // the highest value it takes
+};
+
+constexpr InertCommand kInert[] = {
+    // Bell/CCITT mode, carrier, online echo, speaker volume and use,
+    // automode, pulse or tone, connect message options, long space disconnect.
+    {0, 'B', 16}, {0, 'C', 1}, {0, 'F', 1}, {0, 'L', 3}, {0, 'M', 3},
+    {0, 'N', 1}, {0, 'P', 0}, {0, 'T', 0}, {0, 'W', 2}, {0, 'Y', 1},
+    // DTE rate, guard tone, handshake options, leased line, async mode, pulse
+    // ratio, error control, RTS/CTS and DSR options, test, stored profile, clock.
+    {'&', 'A', 3}, {'&', 'B', 2}, {'&', 'G', 2}, {'&', 'H', 7}, {'&', 'I', 5},
+    {'&', 'J', 1}, {'&', 'L', 1}, {'&', 'M', 5}, {'&', 'N', 99}, {'&', 'P', 3},
+    {'&', 'Q', 6}, {'&', 'R', 2}, {'&', 'S', 1}, {'&', 'T', 8}, {'&', 'U', 99},
+    {'&', 'W', 1}, {'&', 'X', 2}, {'&', 'Y', 1},
+    // Error correction, compression and buffering of the MNP/V.42 modems.
+    {'\\', 'A', 3}, {'\\', 'B', 9}, {'\\', 'C', 2}, {'\\', 'G', 1}, {'\\', 'J', 1},
+    {'\\', 'K', 5}, {'\\', 'N', 7}, {'\\', 'Q', 3}, {'\\', 'T', 90}, {'\\', 'V', 2},
+    {'\\', 'X', 1},
+    {'%', 'C', 3}, {'%', 'E', 2},
+};
+
+// Extended commands init strings set (modulation, error control,
+// compression, flow control, port rate, country): taken and ignored.
+constexpr const char* kInertExtended[] = {"MS", "ES", "DS", "DR", "ER", "IFC", "ICF", "ILRR", "IPR", "GCI", "A8E"};
+
+bool startsWithTransportPrefix(const std::string& text)
+{
+    std::string head;
+    for (std::size_t i = 0; i < text.size() && i < 7; ++i)
+        head.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i]))));
+    return head.rfind("telnet:", 0) == 0 || head.rfind("tcp:", 0) == 0;
+}
+}  // namespace
+
+Modem::Outcome Modem::inert(const ModemCommand& command)
+{
+    for (const InertCommand& inert : kInert)
+        if (inert.prefix == command.prefix && inert.letter == command.letter)
+            return command.number <= inert.largest ? Outcome::Next : Outcome::Error;
+    return Outcome::Error;
+}
+
+Modem::Outcome Modem::execute(const ModemCommand& command)
+{
+    switch (command.kind) {
+    case ModemCommand::Kind::Dial:
+        return dial(command.text);
+    case ModemCommand::Kind::SetRegister:
+        if (command.number >= ModemProfile::kRegisters || command.value > 255) return Outcome::Error;
+        profile_.s[command.number] = static_cast<std::uint8_t>(command.value);
+        return Outcome::Next;
+    case ModemCommand::Kind::ReadRegister: {
+        if (command.number >= ModemProfile::kRegisters) return Outcome::Error;
+        char text[4];
+        std::snprintf(text, sizeof text, "%03u", unsigned{profile_.s[command.number]});
+        inform(text);
+        return Outcome::Next;
+    }
+    case ModemCommand::Kind::Extended:
+        return extended(command.text);
+    case ModemCommand::Kind::Basic:
+        break;
+    }
+    if (command.prefix == 0) return basic(command);
+    if (command.prefix == '&') return ampersand(command);
+    return inert(command);
+}
+
+Modem::Outcome Modem::basic(const ModemCommand& command)
+{
+    const unsigned value = command.number;
+    switch (command.letter) {
+    case 'A':
+        if (value != 0 || phase_ != Phase::Command) return Outcome::Error;
+        if (caller_)
+            answer(services_.clock.nowMicroseconds());
+        else
+            reply(Result::NoCarrier);
+        return Outcome::Done;
+    case 'E':
+        if (value > 1) return Outcome::Error;
+        profile_.echo = value == 1;
+        return Outcome::Next;
+    case 'H':
+        // H1 would take the line off hook; with no line to take, it changes nothing.
+        if (value > 1) return Outcome::Error;
+        if (value == 0) hangUp();
+        return Outcome::Next;
+    case 'I':
+        if (value > 9) return Outcome::Error;
+        inform(identity_);
+        return Outcome::Next;
+    case 'O':
+        if (value > 1) return Outcome::Error;
+        return online();
+    case 'Q':
+        if (value > 1) return Outcome::Error;
+        profile_.quiet = value == 1;
+        return Outcome::Next;
+    case 'V':
+        if (value > 1) return Outcome::Error;
+        profile_.verbose = value == 1;
+        return Outcome::Next;
+    case 'X':
+        if (value > 4) return Outcome::Error;
+        profile_.resultSet = static_cast<std::uint8_t>(value);
+        return Outcome::Next;
+    case 'Z':
+        // The commands after Z on the same line still run: init strings rely on it.
+        if (value > 1) return Outcome::Error;
+        hangUp();
+        profile_.reset();
+        return Outcome::Next;
+    default:
+        return inert(command);
+    }
+}
+
+Modem::Outcome Modem::ampersand(const ModemCommand& command)
+{
+    const unsigned value = command.number;
+    switch (command.letter) {
+    case 'C':
+        if (value > 1) return Outcome::Error;
+        profile_.dcdAlwaysOn = value == 0;
+        return Outcome::Next;
+    case 'D':
+        if (value > 3) return Outcome::Error;
+        profile_.dtr = static_cast<DtrAction>(value);
+        return Outcome::Next;
+    case 'F':
+        // &F1 and &F2 are factory profiles with flow control: the same here.
+        if (value > 2) return Outcome::Error;
+        profile_.reset();
+        return Outcome::Next;
+    case 'K':
+        // &K3 is RTS/CTS; the others (XON/XOFF and their mixes) keep RTS
+        // honoured too, since a program that uses them leaves RTS on.
+        if (value > 6) return Outcome::Error;
+        profile_.rtsFlowControl = value != 0;
+        return Outcome::Next;
+    case 'V':
+        if (value != 0) return Outcome::Error;
+        inform(profileListing());
+        return Outcome::Next;
+    default:
+        return inert(command);
+    }
+}
+
+Modem::Outcome Modem::extended(const std::string& text)
+{
+    // Data modem only: class 0 is all there is.
+    if (text == "FCLASS=0") return Outcome::Next;
+    if (text == "FCLASS?" || text == "FCLASS=?") {
+        inform("0");
+        return Outcome::Next;
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals + 1 == text.size() || text[equals + 1] == '?') return Outcome::Error;
+    const std::string name = text.substr(0, equals);
+    for (const char* inert : kInertExtended)
+        if (name == inert) return Outcome::Next;
+    return Outcome::Error;
+}
+
+Modem::Outcome Modem::dial(std::string text)
+{
+    if (phase_ != Phase::Command) return Outcome::Error;  // a call is up: hang up first
+    const bool stay = !text.empty() && text.back() == ';';
+    if (stay) text.pop_back();
+    // One T or P after D picks tone or pulse dialling: nothing to pick here.
+    // A host whose name begins with either letter is dialled as DT or DP.
+    if (!text.empty() && !startsWithTransportPrefix(text) && std::strchr("TtPp", text.front())) text.erase(0, 1);
+    if (text == "L" || text == "l") {
+        if (lastDialled_.empty()) return Outcome::Error;
+        text = lastDialled_;
+    }
+    lastDialled_ = text;
+
+    CallAddress address;
+    const std::string key = phonebookKey(text);
+    const std::optional<std::string> entry = key.empty() ? std::nullopt : services_.phonebook.lookup(key);
+    if (entry) {
+        if (!parseCallAddress(*entry, address)) {
+            reply(Result::NoCarrier);
+            return Outcome::Done;
+        }
+    } else if (text.empty() || isTelephoneNumber(text)) {
+        reply(Result::NoCarrier);  // a number nobody has
+        return Outcome::Done;
+    } else if (!parseCallAddress(text, address)) {
+        return Outcome::Error;
+    }
+    placeCall(address, stay);
+    return Outcome::Done;
+}
+
+Modem::Outcome Modem::online()
+{
+    if (phase_ != Phase::Held) {
+        reply(Result::NoCarrier);
+        return Outcome::Done;
+    }
+    phase_ = Phase::Online;
+    reply(Result::Connect);
+    guard_.restart(services_.clock.nowMicroseconds());
+    return Outcome::Done;
+}
+
+std::string Modem::profileListing() const
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "E%d Q%d V%d X%u &C%d &D%d &K%d", profile_.echo, profile_.quiet,
+                  profile_.verbose, unsigned{profile_.resultSet}, profile_.dcdAlwaysOn ? 0 : 1,
+                  static_cast<int>(profile_.dtr), profile_.rtsFlowControl ? 3 : 0);
+    std::string listing = text;
+    for (SRegister r : {kRingsToAnswer, kRingCount, kEscapeCharacter, kLineEnd, kLineFeed, kBackspace, kAnswerWait,
+                        kCarrierLossDelay, kGuardTime, kDtrDelay}) {
+        std::snprintf(text, sizeof text, " S%02u:%03u", unsigned{r}, unsigned{profile_.s[r]});
+        listing += text;
+    }
+    return listing;
+}

@@ -1,0 +1,33 @@
+// The modem as a kind of line:
+//   modem                   a modem that dials out
+//   modem:[ADDRESS:]PORT    one that also answers calls on that TCP port, on
+//                           127.0.0.1 unless an address is named (as listen:)
+// Any letter case. A modem dials outside this computer, so a save block may
+// name one only when it is the user's own choice.
+#pragma once
+
+#include <string>
+
+#include "platform/lines/ByteTransport.h"
+#include "platform/lines/Clock.h"
+#include "platform/lines/LineKind.h"
+#include "platform/modem/Phonebook.h"
+
+class ModemLineKind final : public LineKind {
+public:
+    // All three outlive the kind and its lines; `identity` is what ATI shows.
+    ModemLineKind(Network& network, Clock& clock, Phonebook& phonebook, std::string identity)
+        : network_(network), clock_(clock), phonebook_(phonebook), identity_(std::move(identity))
+    {
+    }
+    bool claims(const char* name) const override;
+    bool reachesOutside(const char*) const override { return true; }
+    // Null for a malformed name, and when the port to answer on cannot be had.
+    std::unique_ptr<Line> open(const char* name) override;
+
+private:
+    Network& network_;
+    Clock& clock_;
+    Phonebook& phonebook_;
+    std::string identity_;
+};

@@ -16,7 +16,10 @@ dialog shows. Each network line the sample gives as an example
 host made 127.0.0.1 and its port one that is free here, its kind and listening
 address kept. The run checks that the line is of the kind its prefix names
 (raw bytes, or a Telnet session opened by the plug-in), and that a listening
-line waits on the address the sample says (127.0.0.1 when none is named).
+line waits on the address the sample says (127.0.0.1 when none is named). The
+modem examples run in real time: PORT=modem dials each entry of the sample's
+commented phonebook, pointed at a server here of the kind the entry names, by
+its number written with a dash; modem:PORT takes a call from here with ATA.
 Exit status 1 on any fault.
 
 The documented values are read from the comment above each key: the tokens
@@ -46,6 +49,11 @@ DIALOG_LOCK = 1023
 LOOPBACK = "127.0.0.1"
 TELNET_IAC = 0xFF
 NETWORK_EXAMPLE = re.compile(r"(?i)(tcp|telnet|listen):(?:(\[[^\]]*\]|[^:]*):)?(\d+)")
+# PORT=modem, or modem:[ADDRESS:]PORT for a modem that also answers calls.
+MODEM_EXAMPLE = re.compile(r"(?i)modem(?::(?:([^:]*):)?(\d+))?")
+# A commented phonebook entry: ";NUMBER=ADDRESS", ADDRESS HOST[:PORT],
+# telnet:HOST:PORT or tcp:HOST:PORT.
+PHONEBOOK_ENTRY = re.compile(r";\s*(\d+)=(?:(telnet|tcp):)?([^:\s]+)(?::(\d+))?")
 
 faults = []
 
@@ -217,8 +225,113 @@ def receive_until(peer, wanted, seconds=10):
     return got
 
 
+def phonebook_entries(text):
+    """[(number, kind or None, host, port or None)] of the commented entries
+    under the sample's [RS-232C Phonebook] heading."""
+    entries, inside = [], False
+    for line in text.splitlines():
+        stripped = line.strip()
+        if stripped.startswith("["):
+            inside = stripped.lower() == "[rs-232c phonebook]"
+        elif inside:
+            match = PHONEBOOK_ENTRY.fullmatch(stripped)
+            if match:
+                entries.append(match.groups())
+    return entries
+
+
+def modem_conversation(sim, typed, ending, seconds=15):
+    """The guest types `typed` at the modem and listens until it hears `ending`."""
+    sim.command("send hex:" + typed.encode("latin-1").hex())
+    heard = b""
+    deadline = time.monotonic() + seconds
+    while ending not in heard and time.monotonic() < deadline:
+        for got in sim.command("listen 200"):
+            if got.startswith("data hex="):
+                heard += bytes.fromhex(got[len("data hex="):])
+    return heard
+
+
+def run_modem_example(prefix, line, build, directory, text, example):
+    """A modem example, run in real time (a modem keeps its own time): with
+    PORT=modem, every phonebook entry of the sample, uncommented and pointed at
+    a server here of the kind the entry names, is dialled by its number written
+    with a dash (as people write numbers), connects and carries the guest's
+    bytes; with modem:PORT a caller here rings, ATA answers, and the caller
+    gets the guest's bytes. Returns a fault text or None."""
+    match = MODEM_EXAMPLE.fullmatch(example)
+    address, listen_port = match.group(1), match.group(2)
+    calls, servers, book = [], [], []
+    if listen_port:
+        listen_port = free_port()
+        here = "modem:%s%d" % (address + ":" if address else "", listen_port)
+    else:
+        here = "modem"
+        for number, kind, _, _ in phonebook_entries(text):
+            server = socket.socket()
+            server.bind((LOOPBACK, 0))
+            server.listen(1)
+            servers.append(server)
+            port = server.getsockname()[1]
+            book.append("%s=%s%s:%d" % (number, kind + ":" if kind else "", LOOPBACK, port))
+            calls.append((number[:3] + "-" + number[3:], kind, server))
+        if not calls:
+            return "the sample's phonebook has no entry to dial"
+    ini = os.path.join(directory, "settings.ini")
+    with open(ini, "w", newline="") as f:
+        f.write(with_value(text, "PORT", here).replace("[RS-232C Phonebook]",
+                                                       "\r\n".join(["[RS-232C Phonebook]"] + book)))
+    sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
+                  line=line, virtual=False, log=os.path.join(directory, "wine.log"))
+    peers = []
+    try:
+        sim.command("mode 4E")
+        sim.command("cmd 37")
+        if not modem_conversation(sim, "ATE0\r", b"OK").endswith(b"OK\r\n"):
+            return "%s: the modem does not answer AT" % here
+        if listen_port:
+            bound = listening_address(listen_port)
+            if bound != (address or LOOPBACK):
+                return "%s waits on %s, not on %s" % (here, bound, address or LOOPBACK)
+            caller = socket.create_connection((LOOPBACK, listen_port), timeout=5)
+            peers.append(caller)
+            if b"RING" not in modem_conversation(sim, "", b"RING", seconds=10):
+                return "%s: a caller here never rang" % here
+            calls = [("ATA", None, caller)]
+        for dialled, kind, far in calls:
+            typed = dialled if dialled == "ATA" else "ATDT" + dialled
+            heard = modem_conversation(sim, typed + "\r", b"CONNECT")
+            if b"CONNECT" not in heard:
+                return "%s: %s gave %r, not CONNECT" % (here, typed, heard)
+            peer = far if dialled == "ATA" else far.accept()[0]
+            if dialled != "ATA":
+                peers.append(peer)
+            sim.command("send text:sample")
+            got = receive_until(peer, b"sample")
+            # A telnet: number opens with the modem's own offers; the others
+            # carry the guest's bytes alone.
+            if kind == "telnet":
+                if not got.startswith(bytes([TELNET_IAC])) or b"sample" not in got:
+                    return "%s: %s: the server got %r, not a Telnet negotiation and then the guest's bytes" % (
+                        here, typed, got)
+            elif got != b"sample":
+                return "%s: %s: the server got %r, not the guest's bytes alone" % (here, typed, got)
+            peer.close()
+            if b"NO CARRIER" not in modem_conversation(sim, "", b"NO CARRIER"):
+                return "%s: %s: the far end's hang-up gave no NO CARRIER" % (here, typed)
+    except (OSError, HostSimError) as error:
+        return "%s: %s" % (here, error)
+    finally:
+        for closing in peers + servers:
+            closing.close()
+        sim.quit()
+    return None
+
+
 def run_network_example(prefix, line, build, directory, text, example):
     """The example pointed at this computer; returns a fault text or None."""
+    if MODEM_EXAMPLE.fullmatch(example):
+        return run_modem_example(prefix, line, build, directory, text, example)
     match = NETWORK_EXAMPLE.fullmatch(example)
     if not match:
         return "no check knows the kind of line %r" % example

@@ -280,7 +280,7 @@ def run_modem_example(prefix, line, build, directory, text, example):
     ini = os.path.join(directory, "settings.ini")
     with open(ini, "w", newline="") as f:
         f.write(with_value(text, "PORT", here).replace("[RS-232C Phonebook]",
-                                                       "\r\n".join(["[RS-232C Phonebook]"] + book)))
+                                                       "\n".join(["[RS-232C Phonebook]"] + book)))
     sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
                   line=line, virtual=False, log=os.path.join(directory, "wine.log"))
     peers = []

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The plug-in's speed under Wine, every table of docs/PERFORMANCE.md's "Under
 # Wine" sections in one run: for each line kind (COM port on the virtual
-# cable, raw TCP, RFC 2217 to ser2net), rate and direction, the share of the
-# line's pace, the time per tick, the plug-in's share of line time and the
-# comm or socket calls per tick with their cost; the COM port's per-call
-# floor; and the longest tick and guest access while a connect hangs.
+# cable, raw TCP, RFC 2217 to ser2net, the modem dialling a raw TCP peer),
+# rate and direction, the share of the line's pace, the time per tick, the
+# plug-in's share of line time and the comm or socket calls per tick with
+# their cost; the COM port's per-call floor; and the longest tick and guest
+# access while a connect hangs.
 #
 #   scripts/bench-product.sh [--emulated]
 #
@@ -12,7 +13,7 @@
 # i386 code; the 64-bit twin under the emulator host, and under the threaded
 # host for comparison. Where the kernel runs no i386 code the product's
 # tables are skipped; --emulated adds one short row of it through qemu-i386,
-# labelled as such (its figures describe the emulator). Takes about 7
+# labelled as such (its figures describe the emulator). Takes about 9
 # minutes (the emulated row 2 more); the machine's load is printed with every
 # table. docs/PERFORMANCE.md explains the figures.
 set -euo pipefail

@@ -4,9 +4,11 @@ it, the far end reading and writing as fast as it can.
 
 Line kinds: com (COM1 on a socat pseudo-terminal pair with the virtual
 cable), raw (tcp: to a raw TCP peer of this script's own), rfc2217 (telnet: to
-ser2net serving a virtual line over RFC 2217), and waits (not a transfer: the
-longest tick and guest port access while a connect hangs, against a line
-with no network work in the same host).
+ser2net serving a virtual line over RFC 2217), modem (the Hayes modem: at each
+rate the guest dials a raw TCP peer of this script's own, transfers once it
+has heard CONNECT, then escapes with +++ and hangs up with ATH), and waits
+(not a transfer: the longest tick and guest port access while a connect
+hangs, against a line with no network work in the same host).
 
 For each rate, each way and both ways at once, a row gives the bytes per
 second against the device's pace (one character per tick, 8N1 counted as 9
@@ -25,7 +27,7 @@ code. Where it does not, the 32-bit build runs only with --emulated, through
 qemu-i386, and every table says so: its figures describe the emulator.
 
 Run as: xvfb-run -a python3 tools/host/throughput.py [--build win64|win32] [--host emulator|threaded]
-            [--kinds com,raw,rfc2217,waits] [--rates 9600,38400,115200] [--ways ...] [--seconds S] [--emulated]
+            [--kinds com,raw,rfc2217,modem,waits] [--rates 9600,38400,115200] [--ways ...] [--seconds S] [--emulated]
 """
 import argparse
 import os
@@ -41,6 +43,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools/virtual-cable")]
 
 from hostsim_checks import guest_busy_for  # noqa: E402
+from modem_guest import hears, types  # noqa: E402
 from network_peers import LOOPBACK, LoopbackServer, Rfc2217Server, TcpFarEnd, free_port  # noqa: E402
 from virtual_line import VirtualLine, build_cable  # noqa: E402
 from winehost import (QEMU_I386_ENTRY, WINE, WINE32, HostSim, WinePrefix, fields, i386_runs_natively,  # noqa: E402
@@ -51,11 +54,14 @@ MODE = 0x4E            # x16, 8 data bits, no parity, one stop bit
 BITS = 9               # as the device paces 8N1: no start bit
 RATES = {9600: 16, 38400: 4, 115200: 1}  # rate: the Timer2 count that gives it (115200 from 153600)
 WAYS = ("guest to line", "line to guest", "both ways")
-KINDS = {"com": "COM port", "raw": "raw TCP", "rfc2217": "RFC 2217", "waits": "waits"}
+KINDS = {"com": "COM port", "raw": "raw TCP", "rfc2217": "RFC 2217", "modem": "modem", "waits": "waits"}
 HEADINGS = {"com": "COM port on the virtual cable", "raw": "raw TCP to a peer of this script's own",
-            "rfc2217": "RFC 2217 to ser2net serving a virtual line", "waits": "nothing waits on the network"}
+            "rfc2217": "RFC 2217 to ser2net serving a virtual line",
+            "modem": "the modem, dialling a raw TCP peer of this script's own", "waits": "nothing waits on the network"}
 TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 BUSY_SECONDS = 3  # how long the guest polls on each line of the waits check
+MODEM_INIT = "ATE0 &K3"  # no echo; RTS/CTS flow control (the guest keeps RTS on)
+GUARD_SECONDS = 1.1      # a little over the modem's default escape guard time (S12=50)
 NOT_NATIVE = 3    # exit status: the 32-bit build asked for where it would run only emulated
 
 
@@ -222,6 +228,39 @@ class Bench:
                 "plugin": (delta["tick_us"] + delta["guest_us"]) / seconds,
                 "process": delta["process"] / seconds, "server": delta["server"] / seconds}
 
+    def end_rate(self):
+        """After the last transfer at a rate."""
+
+
+class ModemBench(Bench):
+    """A bench on the modem line. At each rate the guest sends its init
+    string and dials a raw TCP peer of this script's own, which is the far
+    end of that rate's transfers; after them it escapes and hangs up."""
+
+    def __init__(self, sim, directory, server):
+        super().__init__(sim, None, directory, server)
+
+    def program(self, rate):
+        super().program(rate)
+        self.far = TcpFarEnd()
+        self.expect(MODEM_INIT + "\r", b"OK\r\n")
+        # The tcp: prefix carries the bytes as they are: random data whose
+        # first byte is IAC would otherwise start a Telnet negotiation.
+        self.expect(f"ATDT tcp:{LOOPBACK}:{self.far.port}\r", f"CONNECT {rate}\r\n".encode())
+
+    def end_rate(self):
+        time.sleep(GUARD_SECONDS)
+        self.expect("+++", b"OK\r\n")
+        self.expect("ATH\r", b"OK\r\n")
+        self.far.stop()
+        self.far = None
+
+    def expect(self, text, ending):
+        types(self.sim, text)
+        heard = hears(self.sim, ending)
+        if not heard.endswith(ending):
+            raise RuntimeError(f"the modem answered {text.strip()!r} with {heard!r}")
+
 
 def measure(bench, kind, rates, ways, seconds):
     """Every row of one line kind; prints them as they come. Returns (all intact, rows)."""
@@ -239,6 +278,7 @@ def measure(bench, kind, rates, ways, seconds):
                   f" {pace:>6.0f} {r['per_second'] / pace:>7.1%} {r['ticks']:>7.0f} {r['tick_us']:>7.1f}"
                   f" {r['plugin']:>7.1%} {r['process']:>7.1%} {r['server']:>7.1%}"
                   f"  {'intact' if r['intact'] else 'DAMAGED'}", flush=True)
+        bench.end_rate()
     return ok, rows
 
 
@@ -329,6 +369,8 @@ def run_kind(kind, build, host, rates, ways, seconds, directory):
         elif kind == "raw":
             peer = TcpFarEnd()
             port, far = f"tcp:{LOOPBACK}:{peer.port}", peer
+        elif kind == "modem":
+            port, far = "modem", None  # each rate's call brings its own far end
         else:
             server = Rfc2217Server(directory, free_port(), "ser2net", build_cable())
             port, far = f"telnet:{LOOPBACK}:{server.port}", server.line
@@ -337,7 +379,9 @@ def run_kind(kind, build, host, rates, ways, seconds, directory):
         sim = build.host(prefix, ini, host, line=line, cable=build.cable(), log=os.path.join(directory, "wine.log"))
         print(f"{'line':<9} {'rate':>6} {'way':<14} {'bytes':>6} {'1st ms':>6} {'B/s':>7} {'pace':>6} {'of pace':>7}"
               f" {'ticks/s':>7} {'µs/tick':>7} {'plug-in':>7} {'process':>7} {'server':>7}  data", flush=True)
-        ok, rows = measure(Bench(sim, far, directory, wineserver_of(prefix.path)), kind, rates, ways, seconds)
+        server_pid = wineserver_of(prefix.path)
+        bench = ModemBench(sim, directory, server_pid) if kind == "modem" else Bench(sim, far, directory, server_pid)
+        ok, rows = measure(bench, kind, rates, ways, seconds)
         sim.quit()
         print_calls(kind, rows)
         if kind == "com":
@@ -356,7 +400,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default="win64", choices=("win64", "win32"))
     parser.add_argument("--host", default="emulator", choices=("emulator", "threaded"))
-    parser.add_argument("--kinds", default="com,raw,rfc2217,waits")
+    parser.add_argument("--kinds", default="com,raw,rfc2217,modem,waits")
     parser.add_argument("--rates", default=",".join(map(str, RATES)))
     parser.add_argument("--ways", default=",".join(WAYS))
     parser.add_argument("--seconds", type=float, default=4.0, help="line time of each transfer at the device's pace")

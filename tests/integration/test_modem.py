@@ -260,11 +260,10 @@ class ManyCalls(ModemTest):
         return {"fds": len(os.listdir(f"/proc/{pid}/fd")), "rss_kb": rss}
 
 
-class RealProgramsAsTheGuest(ModemTest):
-    """chat (ppp), lrzsz and C-Kermit play the guest's software on the terminal line."""
+class TerminalLineGuest(ModemTest):
+    """Linux programs play the guest's software on the terminal line, at the settings' rate."""
     TERMINAL = True
     PHONEBOOK = {"555-1234": "127.0.0.1:{port}"}
-    SETTINGS = {"LOCK": "1", "BAUDRATE": "38400"}  # the terminal line's guest takes the settings' rate
 
     def run_guest(self, *commands, log_name="guest.log", timeout=120):
         """Runs each command in turn with the guest's side as its standard input and output; their statuses."""
@@ -289,6 +288,36 @@ class RealProgramsAsTheGuest(ModemTest):
         return ["chat", "-v", "-s", "-t", "15", "ABORT", "BUSY", "ABORT", "NO CARRIER", "", INIT, "OK",
                 f"ATDT{number}", "CONNECT", *extra]
 
+    def zmodem_payload(self):
+        """Bytes a Telnet call and ZMODEM must carry untouched: 0xFF, CR NUL, +++ and everything else."""
+        rng = random.Random(18)
+        pieces = [b"\xff", b"\xff\xff", b"\r\x00", b"\r\n", b"+++", b"\x18", b"\x11\x13", bytes(range(256))]
+        return b"".join(rng.choice(pieces) if rng.random() < 0.5 else rng.randbytes(8) for _ in range(3000))
+
+    def offer(self, payload):
+        """The payload as a file on the server's side; its path."""
+        folder = os.path.join(self.work.directory, self.id(), "server-sends")
+        os.makedirs(folder)
+        offered = os.path.join(folder, "payload.bin")
+        with open(offered, "wb") as f:
+            f.write(payload)
+        return offered
+
+    def download(self, payload, sender, timeout=120):
+        """telnetd runs `sender` for the caller; the guest dials with chat and receives with rz."""
+        self.peers.append(TelnetServer(self.port, sender))
+        statuses = self.run_guest(self.chat("555-1234"), ["rz", "-b", "-y"], log_name="down.log", timeout=timeout)
+        self.assertEqual(statuses, [0, 0])
+        received = os.path.join(self.work.directory, "payload.bin")
+        with open(received, "rb") as f:
+            self.assertEqual(f.read(), payload, "ZMODEM from the Telnet server to the guest")
+        os.remove(received)
+
+
+class RealProgramsAsTheGuest(TerminalLineGuest):
+    """chat (ppp), lrzsz and C-Kermit as the guest."""
+    SETTINGS = {"LOCK": "1", "BAUDRATE": "38400"}
+
     def test_chat_dial_scripts_tell_busy_no_carrier_and_connect_apart(self):
         server = SocatServer(self.port)
         self.peers.append(server)
@@ -299,32 +328,15 @@ class RealProgramsAsTheGuest(ModemTest):
         self.assertTrue(server.wait_for(len("hello\r")))
         self.assertEqual(bytes(server.received), b"hello\r")  # what chat sent after CONNECT, and only that
 
-    def zmodem_payload(self):
-        """Bytes a Telnet call and ZMODEM must carry untouched: 0xFF, CR NUL, +++ and everything else."""
-        rng = random.Random(18)
-        pieces = [b"\xff", b"\xff\xff", b"\r\x00", b"\r\n", b"+++", b"\x18", b"\x11\x13", bytes(range(256))]
-        return b"".join(rng.choice(pieces) if rng.random() < 0.5 else rng.randbytes(8) for _ in range(3000))
-
     def test_zmodem_both_ways_through_a_telnet_call(self):
         payload = self.zmodem_payload()
-        folder = os.path.join(self.work.directory, self.id())
-        for side in ("server-sends", "server-receives", "guest-receives"):
-            os.makedirs(os.path.join(folder, side))
-        offered = os.path.join(folder, "server-sends", "payload.bin")
-        with open(offered, "wb") as f:
-            f.write(payload)
-
-        # Down: telnetd runs sz for the caller; the guest dials and runs rz.
-        self.peers.append(TelnetServer(self.port, f"/usr/bin/sz -b {offered}"))
-        statuses = self.run_guest(self.chat("555-1234"), ["rz", "-b", "-y"], log_name="down.log")
-        self.assertEqual(statuses, [0, 0])
-        with open(os.path.join(self.work.directory, "payload.bin"), "rb") as f:
-            self.assertEqual(f.read(), payload, "ZMODEM from the Telnet server to the guest")
-        os.remove(os.path.join(self.work.directory, "payload.bin"))
+        offered = self.offer(payload)
+        self.download(payload, f"/usr/bin/sz -b {offered}")
         self.guest_side.drain(2)  # the server's hang-up: NO CARRIER
 
         # Up: telnetd runs rz; the guest dials and runs sz.
-        upload = os.path.join(folder, "server-receives")
+        upload = os.path.join(self.work.directory, self.id(), "server-receives")
+        os.makedirs(upload)
         self.peers[-1].stop()
         self.peers.append(TelnetServer(self.port, f"/bin/sh -c 'cd {upload} && exec /usr/bin/rz -b -y'"))
         statuses = self.run_guest(self.chat("555-1234"), ["sz", "-b", offered], log_name="up.log")
@@ -364,3 +376,21 @@ class RealProgramsAsTheGuest(ModemTest):
             self.assertEqual(f.read(), payload)
         self.assertEqual(self.sim.command("echo stop")[0].split()[0], "terminal")  # the guest's side ran on
         self.assertEqual(fields(self.sim.command("lines")[0])["CD"], "off")  # Kermit's +++ and ATH0 hung up
+
+
+class ADownloadAt9600(TerminalLineGuest):
+    """A BBS download at 9600 bit/s, sent as a server for slow callers sends it.
+
+    sz streams a file into whatever buffers lie ahead of the line (its own
+    pseudo-terminal, telnetd's socket, the network, the modem's queue) and
+    then waits a fixed 60 s for the answer to its end of file. At 9600 bit/s
+    this payload needs about 61 s to reach the guest, so an sz without a
+    window gives up just before the guest answers, however promptly the modem
+    passes the bytes on. With a window at most that much goes unanswered; the
+    guest's acknowledgements then have to reach the server while the modem's
+    queue toward the guest is full."""
+    SETTINGS = {"LOCK": "1", "BAUDRATE": "9600"}
+
+    def test_a_download_longer_than_a_minute_with_a_windowed_sender(self):
+        payload = self.zmodem_payload()
+        self.download(payload, f"/usr/bin/sz -b -w 8192 {self.offer(payload)}")

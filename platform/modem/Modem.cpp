@@ -161,6 +161,12 @@ void Modem::restored()
     lastLine_.clear();
     lastDialled_.clear();
     dtrDropPending_ = false;
+    // The save block keeps no DTR or RTS, and bringing the chip back drops
+    // both. The guest that runs again set them long ago and will not set them
+    // again, so take them as on until it next drives them: otherwise RTS flow
+    // control would hold every reply from a modem that looks dead.
+    dtr_ = true;
+    rts_ = true;
     nextRing_ = services_.clock.nowMicroseconds();
 }
 

@@ -9,7 +9,7 @@ import subprocess
 import threading
 import time
 
-from support import HostTest, VirtualLine, fields, write_ini  # puts tools/host on the path
+from support import HostTest, VirtualLine, fields, windows_path, write_ini  # puts tools/host on the path
 from modem_guest import hears, receive_all, types  # noqa: E402
 from test_network import LOOPBACK, LoopbackServer, SocatServer, free_port, listening, wait_until
 
@@ -159,6 +159,15 @@ class Dialling(ModemTest):
         self.assertEqual(self.lines()["CD"], "off")
         self.sim.command("cmd 37")
         self.assertEqual(self.command("AT"), OK)
+
+    def test_a_restored_machine_hears_its_modem_without_writing_a_command_again(self):
+        server = SocatServer(self.port)
+        self.peers.append(server)
+        self.assertEqual(self.command(f"ATDT127.0.0.1:{self.port}", ending=CONNECT), CONNECT)
+        path = self.work.path(f"{self.id()}.bin")
+        self.sim.command(f"save {windows_path(path)}")
+        self.assertIn("result=1", self.sim.command(f"load {windows_path(path)}")[-1])
+        self.assertEqual(self.command("AT"), b"AT\r" + OK)  # on hook, defaults again: echo on
 
     def test_a_flood_while_rts_is_off_waits_and_arrives_whole(self):
         server = SocatServer(self.port)

@@ -25,8 +25,8 @@ void Rs232cDevice::construct(const Platform& platform)
     interrupt_ = nullptr;
     panel_ = nullptr;
     systemClock_ = 0;
-    std::memset(&appliedSettings_, 0, sizeof appliedSettings_);
-    std::memset(&configuredSettings_, 0, sizeof configuredSettings_);
+    appliedSettings_ = LineSettings{};
+    configuredSettings_ = LineSettings{};
     std::memset(userPortName_, 0, sizeof userPortName_);
     timer2Count_ = 4;
     baudFactor_ = 1;
@@ -50,9 +50,9 @@ void Rs232cDevice::storeSettings(const LineSettings& settings, bool alsoApplied)
 {
     ScopedLock device(deviceLock_);
     ScopedLock registers(registerLock_);
-    std::memcpy(&configuredSettings_, &settings, sizeof settings);
+    configuredSettings_ = settings;
     std::memcpy(userPortName_, settings.portName, sizeof userPortName_);
-    if (alsoApplied) std::memcpy(&appliedSettings_, &settings, sizeof settings);
+    if (alsoApplied) appliedSettings_ = settings;
 }
 
 void Rs232cDevice::lendHost(const HostLinks& host)

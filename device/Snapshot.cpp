@@ -33,7 +33,8 @@ void Rs232cDevice::saveSnapshot(std::uint8_t* block)
     const ChipRegisters chip = chipRegisters();
     putBlock32(block + snapshot_offset::version, kSnapshotVersion);
     std::memcpy(block + snapshot_offset::chip, &chip, sizeof chip);
-    std::memcpy(block + snapshot_offset::appliedSettings, &appliedSettings_, sizeof appliedSettings_);
+    const LineSettings applied = appliedSettings_;  // assigned, so the lock analysis sees the read
+    std::memcpy(block + snapshot_offset::appliedSettings, &applied, sizeof applied);
     putBlock32(block + snapshot_offset::timer2Count, static_cast<std::uint32_t>(timer2Count_));
     putBlock32(block + snapshot_offset::baudFactor, baudFactor_);
     putBlock32(block + snapshot_offset::computedBaud, computedBaud_);
@@ -59,7 +60,9 @@ int Rs232cDevice::loadSnapshot(const std::uint8_t* block)
     const std::uint8_t savedModeByte = block[snapshot_offset::modeByte];
 
     if (restoreLine) {
-        std::memcpy(&appliedSettings_, block + snapshot_offset::appliedSettings, sizeof appliedSettings_);
+        LineSettings savedSettings;
+        std::memcpy(&savedSettings, block + snapshot_offset::appliedSettings, sizeof savedSettings);
+        appliedSettings_ = savedSettings;
         binding_.beginRestore();
         bindLine(true);
     }

@@ -64,36 +64,47 @@ TEST(LineKindCatalog, ThePlugInsKindsEachTakeTheirNames)
     } phonebook;
     ModemLineKind modems(network, clock, phonebook, "modem");
     LineKindCatalog catalog({&networkLines, &modems}, comPorts);
+    const std::uint32_t all = kLineHasFormat | kLineHasControls | kLineHasBreak;
+    const int none = -1;  // no line opens
     const struct {
         const char* name;
-        bool opens;
-        const char* comPath;     // what the comm API was asked to open, if anything
-        const char* request;     // what the network was asked, if anything
+        int features;        // of the line opened
+        const char* comPath;  // what the comm API was asked to open, if anything
+        const char* request;  // what the network was asked, if anything
         bool outside;
     } cases[] = {
-        {"COM1", true, "//./COM1", nullptr, false},
-        {"\\\\.\\COM12", true, "//./COM12", nullptr, false},
-        {"TCP:host:23", true, nullptr, "connect host 23", true},
-        {"telnet:host:2217", true, nullptr, "connect host 2217", true},
-        {"listen:5000", true, nullptr, "listen 127.0.0.1 5000", true},
-        {"tcp:host", false, nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
-        {"tcpip:host:23", true, "//./tcpip:host:23", nullptr, false},
-        {"modem", true, nullptr, nullptr, true},  // dials only when told to
-        {"Modem:2323", true, nullptr, "listen 127.0.0.1 2323", true},
-        {"modem:[::]:23", true, nullptr, "listen :: 23", true},
-        {"modem:", false, nullptr, nullptr, true},
-        {"modem:host:", false, nullptr, nullptr, true},
-        {"modems", true, "//./modems", nullptr, false},
+        {"COM1", all, "//./COM1", nullptr, false},
+        {"\\\\.\\COM12", all, "//./COM12", nullptr, false},
+        {"TCP:host:23", 0, nullptr, "connect host 23", true},  // raw: no format, no controls
+        {"telnet:host:2217", all, nullptr, "connect host 2217", true},
+        {"TELNET:[::1]:2217", all, nullptr, "connect ::1 2217", true},
+        {"listen:5000", 0, nullptr, "listen 127.0.0.1 5000", true},
+        {"listen:0.0.0.0:5000", 0, nullptr, "listen 0.0.0.0 5000", true},
+        {"tcp:host", none, nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
+        {"listen:99999", none, nullptr, nullptr, true},
+        {"tcpip:host:23", all, "//./tcpip:host:23", nullptr, false},
+        {"modem", kLineHasFormat | kLineHasControls, nullptr, nullptr, true},  // dials only when told to
+        {"Modem:2323", kLineHasFormat | kLineHasControls, nullptr, "listen 127.0.0.1 2323", true},
+        {"modem:[::]:23", kLineHasFormat | kLineHasControls, nullptr, "listen :: 23", true},
+        {"modem:", none, nullptr, nullptr, true},
+        {"modem:host:", none, nullptr, nullptr, true},
+        {"modems", all, "//./modems", nullptr, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         comm.clearCalls();
         network.requests.clear();
-        const bool opened = catalog.open(c.name) != nullptr;
-        EXPECT_EQ(opened, c.opens);
+        const std::unique_ptr<Line> line = catalog.open(c.name);
+        EXPECT_EQ(line ? static_cast<int>(line->features()) : none, c.features);
         const std::vector<CommCall> opens = comm.callsOf(CommOp::Open);
         EXPECT_EQ(opens.empty() ? "" : opens[0].path, c.comPath ? c.comPath : "");
         EXPECT_EQ(network.requests, c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{});
         EXPECT_EQ(catalog.reachesOutside(c.name), c.outside);
+
+        if (c.request) {
+            network.refuseAll = true;  // the network cannot even start: no line
+            EXPECT_EQ(catalog.open(c.name), nullptr);
+            network.refuseAll = false;
+        }
     }
 }

@@ -215,38 +215,6 @@ TEST_F(NetworkLine, SocketWorkRunsAtMostOnceAMillisecond)
     EXPECT_EQ(wire->receiveCalls, before + 1);
 }
 
-TEST_F(NetworkLine, KindOpensEachNameOverTheNetwork)
-{
-    const struct {
-        const char* name;
-        const char* request;  // null: the network is not even asked
-        std::uint32_t features;
-    } cases[] = {
-        {"tcp:host:23", "connect host 23", 0},
-        {"TELNET:[::1]:2217", "connect ::1 2217", kLineHasFormat | kLineHasControls | kLineHasBreak},
-        {"listen:0.0.0.0:5000", "listen 0.0.0.0 5000", 0},
-        {"tcp:host", nullptr, 0},
-        {"listen:99999", nullptr, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        network.requests.clear();
-        EXPECT_TRUE(kind.claims(c.name));
-        EXPECT_TRUE(kind.reachesOutside(c.name));
-        std::unique_ptr<Line> opened = kind.open(c.name);
-        EXPECT_EQ(opened != nullptr, c.request != nullptr);
-        EXPECT_EQ(network.requests, c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{});
-        if (opened) {
-            EXPECT_EQ(opened->features(), c.features);
-        }
-
-        network.refuseAll = true;  // the network cannot even start: no line
-        EXPECT_EQ(kind.open(c.name), nullptr);
-        network.refuseAll = false;
-    }
-    EXPECT_FALSE(kind.claims("COM1"));
-}
-
 // A peer that keeps asking for answers and never reads them: the line stops
 // reading it, so what it owes the peer stays bounded.
 TEST_F(NetworkLine, PeerThatNeverReadsItsAnswersIsNotReadEither)

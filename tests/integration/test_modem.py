@@ -98,8 +98,11 @@ class Dialling(ModemTest):
     def test_init_string_and_a_dial_to_a_telnet_server_connect_before_its_data_then_its_hang_up(self):
         banner = os.path.join(self.work.directory, f"{self.id()}.banner")
         with open(banner, "wb") as f:
-            f.write(b"Welcome to the test BBS, price \xff\xff, +++ and \r\x00 are data")
-        self.peers.append(TelnetServer(self.port, f"/bin/cat {banner}"))
+            f.write(b"Welcome to the test BBS, price \xff\xff, +++ and \r are data")
+        # The pause keeps telnetd from hanging up before it has sent the banner:
+        # it ends the call as soon as its program exits, dropping any output
+        # it has not yet read from the terminal.
+        self.peers.append(TelnetServer(self.port, f"/bin/sh -c 'cat {banner}; sleep 1'"))
         self.assertTrue(self.command(INIT).endswith(OK))
         self.assertEqual(self.lines()["CD"], "on")  # &C0
         self.command("AT&C1")
@@ -108,8 +111,11 @@ class Dialling(ModemTest):
         heard = self.command("ATDT 555-1234", ending=NO_CARRIER)
         self.assertTrue(heard.startswith(CONNECT), heard)  # before any byte from the server
         # The negotiation never reaches the guest; the data does, 0xFF and all
-        # (telnetd's terminal adds nothing to a text without line ends).
-        self.assertEqual(heard[len(CONNECT):], b"Welcome to the test BBS, price \xff\xff, +++ and \r\x00 are data"
+        # (telnetd's terminal adds nothing to a text without line ends). No CR
+        # NUL here: telnetd withdraws binary mode once its terminal is not raw,
+        # and sends its first bytes unstuffed until our DONT reaches it, so a
+        # CR NUL's meaning there depends on timing. The ZMODEM download carries CR NUL.
+        self.assertEqual(heard[len(CONNECT):], b"Welcome to the test BBS, price \xff\xff, +++ and \r are data"
                          + NO_CARRIER)
         self.assertEqual((self.lines()["CD"], self.lines()["DSR"]), ("off", "on"))
 

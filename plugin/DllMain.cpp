@@ -5,6 +5,7 @@
 #include "platform/com/ComPortLine.h"
 #include "platform/lines/LineKindCatalog.h"
 #include "platform/modem/ModemLineKind.h"
+#include "platform/modem/Switchboard.h"
 #include "platform/network/NetworkLineKind.h"
 #include "platform/win32/PerformanceCounterClock.h"
 #include "platform/win32/Win32CommApi.h"
@@ -35,7 +36,8 @@ public:
 } phonebook;
 ComPortKind comPorts(commApi);
 NetworkLineKind networkLines(network, monotonicClock);
-ModemLineKind modems(network, monotonicClock, phonebook, RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT);
+Switchboard switchboard(network, phonebook);
+ModemLineKind modems(switchboard, network, monotonicClock, RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT);
 // Each kind in turn is asked whether a name is its own; a COM port is any
 // name none of them claims.
 LineKindCatalog lineKinds({&networkLines, &modems}, comPorts);

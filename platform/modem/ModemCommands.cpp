@@ -10,10 +10,8 @@
 //  - anything else, or a value out of its range, answers ERROR, as a real
 //    modem of the kind answers a command it does not have (the Windows
 //    dialer's AT%V probe must fail).
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "platform/modem/Modem.h"
 
@@ -45,14 +43,6 @@ constexpr InertCommand kInert[] = {
 // Extended commands init strings set (modulation, error control,
 // compression, flow control, port rate, country): taken and ignored.
 constexpr const char* kInertExtended[] = {"MS", "ES", "DS", "DR", "ER", "IFC", "ICF", "ILRR", "IPR", "GCI", "A8E"};
-
-bool startsWithTransportPrefix(const std::string& text)
-{
-    std::string head;
-    for (std::size_t i = 0; i < text.size() && i < 7; ++i)
-        head.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i]))));
-    return head.rfind("telnet:", 0) == 0 || head.rfind("tcp:", 0) == 0;
-}
 }  // namespace
 
 Modem::Outcome Modem::inert(const ModemCommand& command)
@@ -95,7 +85,7 @@ Modem::Outcome Modem::basic(const ModemCommand& command)
     switch (command.letter) {
     case 'A':
         if (value != 0 || phase_ != Phase::Command) return Outcome::Error;
-        if (caller_)
+        if (call_.state() == Connection::State::Ringing)
             answer(services_.clock.nowMicroseconds());
         else
             reply(Result::NoCarrier);
@@ -194,28 +184,32 @@ Modem::Outcome Modem::dial(std::string text)
     if (stay) text.pop_back();
     // One T or P after D picks tone or pulse dialling: nothing to pick here.
     // A host whose name begins with either letter is dialled as DT or DP.
-    if (!text.empty() && !startsWithTransportPrefix(text) && std::strchr("TtPp", text.front())) text.erase(0, 1);
+    if (!text.empty() && !hasProtocolPrefix(text) && std::strchr("TtPp", text.front())) text.erase(0, 1);
     if (text == "L" || text == "l") {
         if (lastDialled_.empty()) return Outcome::Error;
         text = lastDialled_;
     }
     lastDialled_ = text;
 
-    CallAddress address;
-    const std::string key = phonebookKey(text);
-    const std::optional<std::string> entry = key.empty() ? std::nullopt : services_.phonebook.lookup(key);
-    if (entry) {
-        if (!parseCallAddress(*entry, address)) {
-            reply(Result::NoCarrier);
-            return Outcome::Done;
-        }
-    } else if (text.empty() || isTelephoneNumber(text)) {
+    Switchboard::Call call;
+    const Switchboard::Outcome placed = services_.switchboard.place(
+        text, static_cast<std::uint32_t>(profile_.answerWait() / 1000), call);
+    if (placed == Switchboard::Outcome::Malformed) return Outcome::Error;
+    if (placed == Switchboard::Outcome::NoSuchNumber) {
         reply(Result::NoCarrier);  // a number nobody has
         return Outcome::Done;
-    } else if (!parseCallAddress(text, address)) {
-        return Outcome::Error;
     }
-    placeCall(address, stay);
+    if (flushing_) endFlush();  // a new call, before the guest has read the end of the last
+    if (placed == Switchboard::Outcome::NoNetwork) {
+        reply(Result::NoDialtone);  // no network to call on at all
+        return Outcome::Done;
+    }
+    // The modem is the client of a call it places.
+    call_.dial(std::move(call.transport), Connection::Framing{call.protocol, TelnetSession::Role::Client, nullptr},
+               profile_.answerWait());
+    phase_ = Phase::Dialling;
+    stayInCommandMode_ = stay;
+    lineFeedMayFollow_ = true;
     return Outcome::Done;
 }
 

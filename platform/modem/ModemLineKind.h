@@ -11,13 +11,14 @@
 #include "platform/lines/ByteTransport.h"
 #include "platform/lines/Clock.h"
 #include "platform/lines/LineKind.h"
-#include "platform/modem/Phonebook.h"
+#include "platform/modem/Switchboard.h"
 
 class ModemLineKind final : public LineKind {
 public:
-    // All three outlive the kind and its lines; `identity` is what ATI shows.
-    ModemLineKind(Network& network, Clock& clock, Phonebook& phonebook, std::string identity)
-        : network_(network), clock_(clock), phonebook_(phonebook), identity_(std::move(identity))
+    // All three outlive the kind and its lines: the switchboard places the
+    // modems' calls, the network takes their callers. `identity` is what ATI shows.
+    ModemLineKind(Switchboard& switchboard, Network& network, Clock& clock, std::string identity)
+        : switchboard_(switchboard), network_(network), clock_(clock), identity_(std::move(identity))
     {
     }
     bool claims(const char* name) const override;
@@ -26,8 +27,8 @@ public:
     std::unique_ptr<Line> open(const char* name) override;
 
 private:
+    Switchboard& switchboard_;
     Network& network_;
     Clock& clock_;
-    Phonebook& phonebook_;
     std::string identity_;
 };

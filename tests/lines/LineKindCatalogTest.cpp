@@ -62,7 +62,8 @@ TEST(LineKindCatalog, ThePlugInsKindsEachTakeTheirNames)
     struct NoPhonebook final : Phonebook {
         std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
     } phonebook;
-    ModemLineKind modems(network, clock, phonebook, "modem");
+    Switchboard switchboard(network, phonebook);
+    ModemLineKind modems(switchboard, network, clock, "modem");
     LineKindCatalog catalog({&networkLines, &modems}, comPorts);
     const std::uint32_t all = kLineHasFormat | kLineHasControls | kLineHasBreak;
     const int none = -1;  // no line opens
@@ -80,7 +81,7 @@ TEST(LineKindCatalog, ThePlugInsKindsEachTakeTheirNames)
         {"TELNET:[::1]:2217", all, nullptr, "connect ::1 2217", true},
         {"listen:5000", 0, nullptr, "listen 127.0.0.1 5000", true},
         {"listen:0.0.0.0:5000", 0, nullptr, "listen 0.0.0.0 5000", true},
-        {"tcp:host", none, nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
+        {"tcp:host:", none, nullptr, nullptr, true},  // malformed: opens nothing, not a COM port either
         {"listen:99999", none, nullptr, nullptr, true},
         {"tcpip:host:23", all, "//./tcpip:host:23", nullptr, false},
         {"modem", kLineHasFormat | kLineHasControls, nullptr, nullptr, true},  // dials only when told to

@@ -91,9 +91,10 @@ TEST(ModemCalls, HowADialEnds)
         EXPECT_EQ(rig.inputs().dcd, c.state == TransportState::Open);
     }
 
-    ModemRig rig;  // S7 seconds without an answer
+    ModemRig rig;  // S7 seconds without an answer, whatever the network's own limit
     rig.command("ATE0S7=2");
     rig.type("ATDThost\r", 0);
+    EXPECT_EQ(rig.network.wires.back()->timeoutMilliseconds, 2000u);
     EXPECT_EQ(rig.listen(1900), "");
     EXPECT_EQ(rig.listen(200), "\r\nNO ANSWER\r\n");
     EXPECT_TRUE(rig.network.wires.back()->released);
@@ -248,7 +249,7 @@ TEST(ModemCalls, FlowControlBothWaysLosesNothing)
         sent.push_back(byte);
         rig.listen(1);
     }
-    EXPECT_LE(sent.size(), Modem::kOutgoingCapacity);
+    EXPECT_LE(sent.size(), Connection::kOutboundHighWater);
     peer->sendRoom = std::numeric_limits<std::size_t>::max();
     rig.listen(5);
     EXPECT_TRUE(rig.inputs().cts);
@@ -261,7 +262,7 @@ TEST(ModemCalls, FlowControlBothWaysLosesNothing)
     peer->peerSends(flood);
     rig.modem->setControl(Control::Rts, false);
     EXPECT_EQ(rig.listen(200), "");
-    EXPECT_GE(peer->toLine.size(), flood.size() - Modem::kDataCapacity);
+    EXPECT_GE(peer->toLine.size(), flood.size() - Connection::kInboundCapacity);
     rig.modem->setControl(Control::Rts, true);
     EXPECT_EQ(rig.listen(50000), flood);
 

@@ -1,5 +1,5 @@
 // A first-in first-out queue of bytes with a fixed capacity, so that no
-// buffer of the modem grows with what a remote or the guest sends: a full
+// buffer of a connection grows with what a peer or the guest sends: a full
 // queue refuses bytes, and its owner holds the sender back instead.
 #pragma once
 

@@ -25,6 +25,8 @@ public:
     bool reachesOutside(const char*) const override { return true; }
     // Null for a malformed name, and when the port to answer on cannot be had.
     std::unique_ptr<Line> open(const char* name) override;
+    const char* name() const override { return "modem"; }
+    std::vector<const char*> forms() const override { return {"modem", "modem:[ADDRESS:]PORT"}; }
 
 private:
     Switchboard& switchboard_;

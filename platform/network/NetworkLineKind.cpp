@@ -6,14 +6,29 @@
 namespace {
 constexpr char kListen[] = "listen:";
 
-const char* const kPrefixes[] = {"tcp:", "telnet:", kListen};
+struct Form {
+    const char* prefix;
+    const char* form;
+};
+const Form kForms[] = {
+    {"tcp:", "tcp:HOST[:PORT]"},
+    {"telnet:", "telnet:HOST[:PORT]"},
+    {kListen, "listen:[ADDRESS:]PORT"},
+};
 }  // namespace
 
 bool NetworkLineKind::claims(const char* name) const
 {
-    for (const char* prefix : kPrefixes)
-        if (name != nullptr && startsWithWord(name, prefix)) return true;
+    for (const Form& form : kForms)
+        if (name != nullptr && startsWithWord(name, form.prefix)) return true;
     return false;
+}
+
+std::vector<const char*> NetworkLineKind::forms() const
+{
+    std::vector<const char*> forms;
+    for (const Form& form : kForms) forms.push_back(form.form);
+    return forms;
 }
 
 std::unique_ptr<Line> NetworkLineKind::open(const char* name)

@@ -20,6 +20,8 @@ public:
     // Null for a malformed name, and when the network cannot even start
     // connecting or cannot have the address and port to listen on.
     std::unique_ptr<Line> open(const char* name) override;
+    const char* name() const override { return "network"; }
+    std::vector<const char*> forms() const override;
 
 private:
     Network& network_;

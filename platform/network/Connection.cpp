@@ -90,7 +90,12 @@ void Connection::service()
         transport_.reset();  // the caller gave up
         state_ = State::Idle;
     }
-    if (state_ == State::Connecting) followDial(now);
+    // A call that has just connected is served from the next step on, so that
+    // its face sees it up even when the peer hangs up at once.
+    if (state_ == State::Connecting) {
+        followDial(now);
+        return;
+    }
     if (state_ == State::Connected) {
         send();
         receive();
@@ -121,11 +126,13 @@ void Connection::followDial(std::uint64_t now)
     case TransportState::Open:
         connected(framing_);
         break;
-    case TransportState::Closed: {
-        const ConnectFailure failure = transport_->failure();
-        end(failure == ConnectFailure::None ? ConnectFailure::Other : failure);
+    case TransportState::Closed:
+        // Closed with no failure: it was answered, and has hung up already.
+        if (transport_->failure() == ConnectFailure::None)
+            connected(framing_);
+        else
+            end(transport_->failure());
         break;
-    }
     case TransportState::Connecting:
         if (now - dialled_ >= timeout_) end(ConnectFailure::NoAnswer);
         break;

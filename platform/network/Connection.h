@@ -21,13 +21,16 @@
 //  - At every work step the transport it holds (ringing, connecting or
 //    connected) gets service(now) first, whether or not any byte moves: a
 //    transport with timers of its own runs them there. Then a connecting one
-//    is asked state(), and a connected one is asked send(), receive() and
-//    send() again (answers to what it just received), as long as there is
-//    room each way; state() after a receive or send that moved nothing.
+//    is asked state(); once it is open, from the next step on, it is asked
+//    send(), receive() and send() again (answers to what it just received),
+//    as long as there is room each way, and state() after a receive or send
+//    that moved nothing.
 //  - receive() is never asked for more than the engine can keep: the room
 //    of its queue toward the guest, at most kReadChunk; nothing while the
 //    peer's answers owed reach kOutboundLimit. A transport that holds bytes
 //    back meanwhile holds its peer back (TCP's own flow control does).
+//  - A connecting transport that reports Closed with a failure() ends the
+//    dial with it; Closed with none counts as answered and hung up at once.
 //  - A transport is dropped (its destructor called) when its call ends: when
 //    it reports Closed, when a dial's time runs out before it is Open, or
 //    when the face hangs up. Dropping one that is still connecting abandons

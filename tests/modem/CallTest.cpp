@@ -153,6 +153,10 @@ TEST(ModemCalls, RemoteHangUpAndHeldCalls)
     quick->peerSends("banner");
     quick->peerGone = true;
     EXPECT_EQ(rig.listen(), CONNECT + "banner" + NO_CARRIER);
+    rig.type("ATDThost\r", 0);  // and one that hangs up without a word
+    rig.network.wires.back()->answer();
+    rig.network.wires.back()->peerGone = true;
+    EXPECT_EQ(rig.listen(), CONNECT + NO_CARRIER);
 
     auto peer = rig.connect();
     peer->peerSends("last words");

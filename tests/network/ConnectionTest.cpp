@@ -136,6 +136,18 @@ TEST_F(Engine, APeerThatNeverReadsItsAnswersIsNotReadEither)
 
 TEST_F(Engine, ADialEndsAtItsDeadlineOrWhenTheTransportSays)
 {
+    // A peer that answers and hangs up at once is seen connected first, for
+    // one step, so that its face can tell it from one that never answered.
+    auto quick = std::make_shared<FakeWire>();
+    quick->answer();
+    quick->peerGone = true;
+    connection.dial(std::make_unique<FakeTransport>(quick), {}, kSecond);
+    step();
+    EXPECT_EQ(connection.state(), State::Connected);
+    step();
+    EXPECT_EQ(connection.state(), State::Idle);
+    EXPECT_EQ(connection.failure(), ConnectFailure::None);
+
     const struct {
         const char* name;
         std::uint64_t answersAfter;  // microseconds; 0: never
@@ -258,8 +270,10 @@ TEST_F(Engine, FramingIsRawTelnetOrWhatThePeersFirstByteSays)
         auto wire = std::make_shared<FakeWire>();
         wire->answer();
         framed.dial(std::make_unique<FakeTransport>(wire), {c.protocol, TelnetSession::Role::Client, nullptr}, kSecond);
-        clock.now += Connection::kWorkInterval;
-        framed.service();
+        for (int step = 0; step < 2; ++step) {  // connected, then served
+            clock.now += Connection::kWorkInterval;
+            framed.service();
+        }
         EXPECT_EQ(!wire->fromLine.empty(), c.offers);
         wire->fromLine.clear();
         const Bytes sent = c.peerNegotiates ? negotiating : Bytes{'h', 'i'};

@@ -146,6 +146,7 @@ protected:
         open("telnet:serial-server:2217");
         wire->answer();
         poll();
+        poll();  // connected, then served: the session's greeting goes
     }
     void serverAgrees()
     {

@@ -1,10 +1,6 @@
 #include "platform/modem/Modem.h"
 
 namespace {
-// Room kept toward the guest for the longest text one command gives (the
-// identity, the &V listing) and the echo of characters already on their way;
-// below it CTS drops in command mode.
-constexpr std::size_t kLongestReply = 512;
 // What a caller hears when the modem already has a call.
 constexpr char kBusyText[] = "BUSY\r\n";
 }  // namespace
@@ -12,31 +8,10 @@ constexpr char kBusyText[] = "BUSY\r\n";
 Modem::Modem(Services services, std::unique_ptr<Listener> listener, std::string identity)
     : services_(services), identity_(std::move(identity)), call_(services.clock)
 {
-    if (identity_.size() > kLongestIdentity) identity_.resize(kLongestIdentity);
-    for (char& c : identity_)
-        if (static_cast<unsigned char>(c) < ' ') c = ' ';
     if (listener) call_.ringCallers(std::move(listener), kBusyText);
 }
 
 // ---- The line as the device sees it ----------------------------------------
-
-bool Modem::setFormat(const LineFormat& format)
-{
-    format_ = format;
-    return true;
-}
-
-bool Modem::setRate(std::uint32_t rate)
-{
-    format_.rate = rate;
-    return true;
-}
-
-bool Modem::readFormat(LineFormat& format)
-{
-    format = format_;
-    return true;
-}
 
 bool Modem::setControl(Control control, bool on)
 {
@@ -73,10 +48,6 @@ bool Modem::pollErrors(std::uint8_t& errors, std::uint32_t& waiting)
     waiting = holdingForRts() ? 0 : static_cast<std::uint32_t>(call_.waiting(dataThrough()));
     return true;
 }
-
-// The modem's own text goes first, so that CONNECT is whole before the first
-// byte of the call.
-bool Modem::readByte(std::uint8_t& byte) { return !holdingForRts() && call_.readByte(byte, dataThrough()); }
 
 bool Modem::writeByte(std::uint8_t byte)
 {
@@ -267,66 +238,4 @@ void Modem::hangUp()
     call_.discardData();
     flushing_ = false;
     phase_ = Phase::Command;
-}
-
-// ---- Command mode --------------------------------------------------------------
-
-void Modem::commandByte(std::uint8_t byte)
-{
-    const char echo = static_cast<char>(byte);
-    if (profile_.echo) call_.say(std::string_view(&echo, 1));
-    const CommandLine::Event event = commandLine_.take(byte, profile_.s[kLineEnd], profile_.s[kBackspace]);
-    // A line that ends while the last one still runs came past CTS; it is dropped.
-    if (executing_) return;
-    if (event == CommandLine::Event::Line)
-        startLine(commandLine_.text(), commandLine_.overflowed());
-    else if (event == CommandLine::Event::Repeat)
-        startLine(lastLine_, false);
-    runCommands();
-}
-
-void Modem::startLine(const std::string& text, bool overflowed)
-{
-    if (overflowed) {
-        reply(Result::Error);
-        return;
-    }
-    lastLine_ = text;
-    executingLine_ = text;
-    parser_ = CommandParser(executingLine_);
-    executing_ = true;
-}
-
-void Modem::runCommands()
-{
-    while (executing_ && (phase_ == Phase::Command || phase_ == Phase::Held) && call_.sayRoom() >= kLongestReply) {
-        if (parser_.done()) {
-            finishLine(Result::Ok);
-            return;
-        }
-        ModemCommand command;
-        const Outcome outcome = parser_.next(command) ? execute(command) : Outcome::Error;
-        if (outcome == Outcome::Error) finishLine(Result::Error);
-        if (outcome == Outcome::Done) executing_ = false;
-    }
-}
-
-void Modem::finishLine(Result result)
-{
-    executing_ = false;
-    reply(result);
-}
-
-void Modem::reply(Result result)
-{
-    std::string text;
-    appendResult(profile_, result, format_.rate, text);
-    call_.say(text);
-}
-
-void Modem::inform(const std::string& text)
-{
-    std::string framed;
-    appendInformation(profile_, text, framed);
-    call_.say(framed);
 }

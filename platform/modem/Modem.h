@@ -35,32 +35,38 @@ public:
         Clock& clock;
     };
 
-    // The identity ATI shows is cut to this length.
-    static constexpr std::size_t kLongestIdentity = 200;
     // An incoming call rings every kRingPeriod, with RI on for the first kRingOn.
     static constexpr std::uint64_t kRingPeriod = 3000000;
     static constexpr std::uint64_t kRingOn = 1000000;
 
     // `listener` is null for a modem that only dials; `identity` is the
-    // text ATI shows (the product's name and version).
+    // text ATI shows (the product's name and version), one line.
     Modem(Services services, std::unique_ptr<Listener> listener, std::string identity);
 
     std::uint32_t features() const override { return kLineHasFormat | kLineHasControls; }
     LineState state() override { return LineState::Open; }  // a call that ends is NO CARRIER, never a line gone
     void prepare() override {}
     void service() override;
-    bool setFormat(const LineFormat& format) override;
-    bool setRate(std::uint32_t rate) override;
-    bool readFormat(LineFormat& format) override;
+    // The rate decides what CONNECT reports; the format is the guest's own.
+    bool setFormat(const LineFormat& format) override { return format_ = format, true; }
+    bool setRate(std::uint32_t rate) override { return format_.rate = rate, true; }
+    bool readFormat(LineFormat& format) override { return format = format_, true; }
     bool setControl(Control control, bool on) override;
     bool readInputs(ModemInputs& inputs) override;
     bool pollErrors(std::uint8_t& errors, std::uint32_t& waiting) override;
-    bool readByte(std::uint8_t& byte) override;
+    // The modem's own text goes first, so that CONNECT is whole before the
+    // first byte of the call.
+    bool readByte(std::uint8_t& byte) override { return !holdingForRts() && call_.readByte(byte, dataThrough()); }
     bool writeByte(std::uint8_t byte) override;
     void discard() override;
     void restored() override;
 
 private:
+    // Room kept toward the guest for the longest text one command gives (the
+    // identity, the &V listing) and the echo of characters already on their
+    // way; below it CTS drops in command mode.
+    static constexpr std::size_t kLongestReply = 512;
+
     enum class Phase {
         Command,    // on hook (a call may be ringing)
         Dialling,   // a call being placed; any character from the guest abandons it
@@ -85,7 +91,7 @@ private:
     bool dataThrough() const { return phase_ == Phase::Online || flushing_; }
     bool holdingForRts() const { return profile_.rtsFlowControl && !rts_; }
 
-    // Command mode
+    // Command mode (ModemCommands.cpp, with the commands)
     void commandByte(std::uint8_t byte);
     void startLine(const std::string& text, bool overflowed);
     void runCommands();
@@ -126,7 +132,6 @@ private:
 
     CommandLine commandLine_;
     std::string lastLine_;
-    std::string executingLine_;
     CommandParser parser_{""};
     bool executing_ = false;
 };

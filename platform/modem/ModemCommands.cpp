@@ -1,4 +1,4 @@
-// The AT commands.
+// The AT interpreter: command lines as the guest types them, and the commands.
 //
 // What a command does here falls in three groups:
 //  - commands with a meaning for a modem on TCP do it (A, D, E, H, I, O, Q,
@@ -238,4 +238,65 @@ std::string Modem::profileListing() const
         listing += text;
     }
     return listing;
+}
+
+// ---- Command lines -------------------------------------------------------------
+
+void Modem::commandByte(std::uint8_t byte)
+{
+    const char echo = static_cast<char>(byte);
+    if (profile_.echo) call_.say(std::string_view(&echo, 1));
+    const CommandLine::Event event = commandLine_.take(byte, profile_.s[kLineEnd], profile_.s[kBackspace]);
+    // A line that ends while the last one still runs came past CTS; it is dropped.
+    if (executing_) return;
+    if (event == CommandLine::Event::Line)
+        startLine(commandLine_.text(), commandLine_.overflowed());
+    else if (event == CommandLine::Event::Repeat)
+        startLine(lastLine_, false);
+    runCommands();
+}
+
+void Modem::startLine(const std::string& text, bool overflowed)
+{
+    if (overflowed) {
+        reply(Result::Error);
+        return;
+    }
+    lastLine_ = text;
+    parser_ = CommandParser(text);
+    executing_ = true;
+}
+
+void Modem::runCommands()
+{
+    while (executing_ && (phase_ == Phase::Command || phase_ == Phase::Held) && call_.sayRoom() >= kLongestReply) {
+        if (parser_.done()) {
+            finishLine(Result::Ok);
+            return;
+        }
+        ModemCommand command;
+        const Outcome outcome = parser_.next(command) ? execute(command) : Outcome::Error;
+        if (outcome == Outcome::Error) finishLine(Result::Error);
+        if (outcome == Outcome::Done) executing_ = false;
+    }
+}
+
+void Modem::finishLine(Result result)
+{
+    executing_ = false;
+    reply(result);
+}
+
+void Modem::reply(Result result)
+{
+    std::string text;
+    appendResult(profile_, result, format_.rate, text);
+    call_.say(text);
+}
+
+void Modem::inform(const std::string& text)
+{
+    std::string framed;
+    appendInformation(profile_, text, framed);
+    call_.say(framed);
 }

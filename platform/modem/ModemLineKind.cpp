@@ -8,6 +8,14 @@ constexpr char kName[] = "modem";
 constexpr std::size_t kNameLength = sizeof kName - 1;
 }  // namespace
 
+ModemLineKind::ModemLineKind(Switchboard& switchboard, Network& network, Clock& clock, std::string identity)
+    : switchboard_(switchboard), network_(network), clock_(clock), identity_(std::move(identity))
+{
+    if (identity_.size() > kLongestIdentity) identity_.resize(kLongestIdentity);
+    for (char& c : identity_)
+        if (static_cast<unsigned char>(c) < ' ') c = ' ';
+}
+
 bool ModemLineKind::claims(const char* name) const
 {
     return name != nullptr && startsWithWord(name, kName) && (name[kNameLength] == '\0' || name[kNameLength] == ':');

@@ -15,12 +15,13 @@
 
 class ModemLineKind final : public LineKind {
 public:
+    // The identity ATI shows is cut to this length.
+    static constexpr std::size_t kLongestIdentity = 200;
+
     // All three outlive the kind and its lines: the switchboard places the
-    // modems' calls, the network takes their callers. `identity` is what ATI shows.
-    ModemLineKind(Switchboard& switchboard, Network& network, Clock& clock, std::string identity)
-        : switchboard_(switchboard), network_(network), clock_(clock), identity_(std::move(identity))
-    {
-    }
+    // modems' calls, the network takes their callers. `identity` is what ATI
+    // shows, one line.
+    ModemLineKind(Switchboard& switchboard, Network& network, Clock& clock, std::string identity);
     bool claims(const char* name) const override;
     bool reachesOutside(const char*) const override { return true; }
     // Null for a malformed name, and when the port to answer on cannot be had.

@@ -1,7 +1,8 @@
 // The connection engine's own contract, once for all its faces: the service
 // step (the one throttle, the transport's service call, reads that move
-// nothing), bounded queues held by flow control, the dial's deadline, callers
-// answered or ringing, the face's words ahead of the data, and the framing.
+// nothing), bounded queues held by flow control, and the dial's deadline.
+// What its faces make of it (callers answered or ringing, the face's words
+// ahead of the data, the framing of a call) is tested with each face.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,11 +35,11 @@ protected:
         clock.now += Connection::kWorkInterval;
         connection.service();
     }
-    std::string readAll(bool withData = true)
+    std::string readAll()
     {
         std::string got;
         std::uint8_t byte = 0;
-        while (connection.readByte(byte, withData)) got.push_back(static_cast<char>(byte));
+        while (connection.readByte(byte, true)) got.push_back(static_cast<char>(byte));
         return got;
     }
     void write(const std::string& text)
@@ -182,112 +183,5 @@ TEST_F(Engine, ADialEndsAtItsDeadlineOrWhenTheTransportSays)
         EXPECT_EQ(dialling.state(), c.state);
         EXPECT_EQ(dialling.failure(), c.failure);
         EXPECT_EQ(wire->released, c.state == State::Idle);
-    }
-}
-
-TEST_F(Engine, CallersAreAnsweredOneAtATimeOrRingWhileOthersHearBusy)
-{
-    auto queue = std::make_shared<FakeListenQueue>();
-    connection.answerCallers(std::make_unique<FakeListener>(queue), {});
-    auto first = queue->call();
-    auto second = queue->call();
-    step();
-    EXPECT_EQ(connection.state(), State::Connected);
-    EXPECT_EQ(queue->callers.size(), 1u);  // the second waits in the listener
-    first->peerGone = true;
-    step();
-    EXPECT_TRUE(first->released);
-    step();
-    EXPECT_EQ(connection.state(), State::Connected);
-    EXPECT_TRUE(queue->callers.empty());
-
-    Connection ringing(clock);
-    auto callers = std::make_shared<FakeListenQueue>();
-    ringing.ringCallers(std::make_unique<FakeListener>(callers), "BUSY\r\n");
-    auto caller = callers->call();
-    auto another = callers->call();
-    step();
-    ringing.service();
-    EXPECT_EQ(ringing.state(), State::Ringing);
-    EXPECT_EQ(text(another->fromLine), "BUSY\r\n");
-    EXPECT_TRUE(another->released);
-    caller->peerGone = true;  // gives up before it is answered
-    clock.now += Connection::kWorkInterval;
-    ringing.service();
-    EXPECT_EQ(ringing.state(), State::Idle);
-
-    auto answered = callers->call();
-    clock.now += Connection::kWorkInterval;
-    ringing.service();
-    ringing.answer({});
-    EXPECT_EQ(ringing.state(), State::Connected);
-    auto late = callers->call();
-    clock.now += Connection::kWorkInterval;
-    ringing.service();
-    EXPECT_EQ(text(late->fromLine), "BUSY\r\n");
-}
-
-TEST_F(Engine, TheFacesWordsGoFirstAndTheDataOnlyWhenLetThrough)
-{
-    auto wire = connect();
-    wire->peerSends("data");
-    step();
-    connection.say("\r\nCONNECT\r\n");
-    EXPECT_EQ(connection.waiting(false), 11u);
-    EXPECT_EQ(readAll(false), "\r\nCONNECT\r\n");
-    EXPECT_EQ(connection.waiting(true), 4u);
-    connection.say("x");
-    EXPECT_EQ(readAll(), "xdata");
-
-    // A hang-up keeps what the peer sent and drops what it never took.
-    wire->sendRoom = 0;
-    write("unsent");
-    wire->peerSends("last");
-    step();
-    connection.hangUp();
-    EXPECT_EQ(connection.state(), State::Idle);
-    EXPECT_TRUE(wire->released);
-    EXPECT_EQ(readAll(), "last");
-}
-
-TEST_F(Engine, FramingIsRawTelnetOrWhatThePeersFirstByteSays)
-{
-    const Bytes negotiating{kIac, kWill, kOptionEcho, 'h', 'i', kIac, kIac};
-    const struct {
-        Protocol protocol;
-        bool peerNegotiates;
-        bool offers;
-        bool telnet;
-    } cases[] = {
-        {Protocol::Raw, true, false, false},
-        {Protocol::Telnet, false, true, true},
-        {Protocol::Detect, true, false, true},
-        {Protocol::Detect, false, false, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.protocol) * 2 + c.peerNegotiates);
-        Connection framed(clock);
-        auto wire = std::make_shared<FakeWire>();
-        wire->answer();
-        framed.dial(std::make_unique<FakeTransport>(wire), {c.protocol, TelnetSession::Role::Client, nullptr}, kSecond);
-        for (int step = 0; step < 2; ++step) {  // connected, then served
-            clock.now += Connection::kWorkInterval;
-            framed.service();
-        }
-        EXPECT_EQ(!wire->fromLine.empty(), c.offers);
-        wire->fromLine.clear();
-        const Bytes sent = c.peerNegotiates ? negotiating : Bytes{'h', 'i'};
-        wire->peerSends(sent);
-        clock.now += Connection::kWorkInterval;
-        framed.service();
-        std::string got;
-        std::uint8_t byte = 0;
-        while (framed.readByte(byte, true)) got.push_back(static_cast<char>(byte));
-        EXPECT_EQ(got, !c.telnet ? text(sent) : c.peerNegotiates ? "hi\xff" : "hi");
-        wire->fromLine.clear();
-        framed.sendData(kIac);
-        clock.now += Connection::kWorkInterval;
-        framed.service();
-        EXPECT_EQ(wire->fromLine, c.telnet ? (Bytes{kIac, kIac}) : Bytes{kIac});  // IAC doubled in Telnet
     }
 }

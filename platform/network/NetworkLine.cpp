@@ -22,6 +22,14 @@ std::uint8_t stopSizeCode(StopBits stopBits)
     }
     return rfc2217::kStopOne;
 }
+
+// What no serial port takes (a save block may hold anything) is refused, as
+// a port's driver refuses it: the remote port is never asked for it.
+bool serialPortTakes(const LineFormat& format)
+{
+    return format.rate != 0 && format.dataBits >= 5 && format.dataBits <= 8 &&
+           static_cast<unsigned>(format.parity) <= 4 && static_cast<unsigned>(format.stopBits) <= 2;
+}
 }  // namespace
 
 NetworkLine::NetworkLine(Kind kind, std::unique_ptr<ByteTransport> connecting, std::uint64_t timeoutMicroseconds,
@@ -58,7 +66,7 @@ LineState NetworkLine::state()
 
 bool NetworkLine::setFormat(const LineFormat& format)
 {
-    if (!usable()) return false;
+    if (!usable() || !serialPortTakes(format)) return false;
     format_ = format;
     comPort_.setBaudRate(format.rate, connection_.output());
     comPort_.setFormat(format.dataBits, parityCode(format.parity), stopSizeCode(format.stopBits),
@@ -68,7 +76,7 @@ bool NetworkLine::setFormat(const LineFormat& format)
 
 bool NetworkLine::setRate(std::uint32_t rate)
 {
-    if (!usable()) return false;
+    if (!usable() || rate == 0) return false;
     format_.rate = rate;
     comPort_.setBaudRate(rate, connection_.output());
     return true;

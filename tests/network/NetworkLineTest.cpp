@@ -184,6 +184,11 @@ TEST_F(TelnetNetworkLine, TheGuestsSettingsReachTheRemotePortInItsTerms)
         poll();
         EXPECT_EQ(commandsSent(), c.sent);
     }
+    // What no serial port takes (from a save block, say) is refused, not sent.
+    EXPECT_FALSE(line->setFormat({300, 37, Parity::Space, StopBits::One, true}));
+    EXPECT_FALSE(line->setRate(0));
+    poll();
+    EXPECT_TRUE(commandsSent().empty());
     const struct {
         Control control;
         bool on;

@@ -75,21 +75,24 @@ public:
     void prepare() override { lines_.call(LineOp::Prepare, [] { return "Prepare"; }); }
     void service() override { lines_.call(LineOp::Service, [] { return "Service"; }); }
 
+    // What a UART cannot do is refused, as a driver refuses it.
     bool setFormat(const LineFormat& format) override
     {
         uses(kLineHasFormat);
         if (lines_.call(LineOp::SetFormat, [&] { return "SetFormat " + describeFormat(format); })) return false;
+        const bool valid = format.rate != 0 && format.dataBits >= 5 && format.dataBits <= 8 &&
+                           static_cast<unsigned>(format.parity) <= 4 && static_cast<unsigned>(format.stopBits) <= 2;
         FakeLines::Guard guard(lines_);
-        lines_.format_ = format;
-        return true;
+        if (valid) lines_.format_ = format;
+        return valid;
     }
     bool setRate(std::uint32_t rate) override
     {
         uses(kLineHasFormat);
         if (lines_.call(LineOp::SetRate, [&] { return "SetRate " + std::to_string(rate); })) return false;
         FakeLines::Guard guard(lines_);
-        lines_.format_.rate = rate;
-        return true;
+        if (rate != 0) lines_.format_.rate = rate;
+        return rate != 0;
     }
     bool readFormat(LineFormat& format) override
     {

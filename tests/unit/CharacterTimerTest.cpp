@@ -45,9 +45,10 @@ TEST_F(CharacterTimer, PeriodFollowsTheFormatTheLineRunsWith)
 
 TEST_F(CharacterTimer, PeriodIsNeverZero)
 {
-    // A hand-edited settings file locking 0-bit characters at 115200: one stop
-    // bit alone lasts 0.87 timer units.
+    // A hand-edited settings file locking 0-bit characters at 115200, and a
+    // line that reports them: one stop bit alone lasts 0.87 timer units.
     loadSettings(makeSettings("COM1", 1, 115200, 0, 0, 0));
+    lines.setFormat({115200, 0, Parity::None, StopBits::One, false});
     programAsync(0x4E);
     host.fireTimes(2);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{1, 1, 1}));

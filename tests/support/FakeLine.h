@@ -93,6 +93,7 @@ private:
     // is made under; true when it is to fail.
     template <typename Describe>
     bool call(LineOp op, Describe describe);
+    bool record(LineOp op, std::string entry);
     void breach(const char* what);
 
     const Keeping keeping_;

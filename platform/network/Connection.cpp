@@ -1,7 +1,5 @@
 #include "platform/network/Connection.h"
 
-#include <cstring>
-
 Connection::Connection(Clock& clock) : clock_(clock) {}
 
 Connection::~Connection() = default;

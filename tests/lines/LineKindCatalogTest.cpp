@@ -1,6 +1,7 @@
-// The catalog of line kinds: which kind a name belongs to, whether it reaches
-// outside, the kinds the plug-in ships as LineKinds wires them, and a network
-// line in the device, whose status the panel reads without moving a byte.
+// The kinds the plug-in ships as LineKinds wires them in the catalog: which
+// kind a name belongs to (every name no other kind claims is a COM port),
+// whether it reaches outside; and a network line in the device, whose status
+// the panel reads without moving a byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,26 +15,6 @@
 #include "tests/support/FakeHost.h"
 
 namespace {
-// A kind that claims the names with its prefix and opens nothing.
-class PrefixKind final : public LineKind {
-public:
-    PrefixKind(const char* prefix, bool outside) : prefix_(prefix), outside_(outside) {}
-    bool claims(const char* name) const override { return std::strncmp(name, prefix_, std::strlen(prefix_)) == 0; }
-    bool reachesOutside(const char*) const override { return outside_; }
-    std::unique_ptr<Line> open(const char* name) override
-    {
-        opened.push_back(name);
-        return nullptr;
-    }
-    const char* name() const override { return prefix_; }
-    std::vector<const char*> forms() const override { return {prefix_}; }
-    std::vector<std::string> opened;
-
-private:
-    const char* prefix_;
-    bool outside_;
-};
-
 struct NoPhonebook final : Phonebook {
     std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
 };
@@ -47,25 +28,6 @@ struct ShippedKinds {
     LineKinds kinds{LineServices{comm, network, clock, phonebook, "modem"}};
 };
 }  // namespace
-
-TEST(LineKindCatalog, NameBelongsToTheFirstKindThatClaimsItElseToTheLast)
-{
-    PrefixKind modem("modem", true), pipe("pipe:", false), ports("", false);
-    LineKindCatalog catalog({&modem, &pipe}, ports);
-    const struct {
-        const char* name;
-        PrefixKind* kind;
-    } cases[] = {{"modem", &modem}, {"modem:5000", &modem}, {"pipe:x", &pipe}, {"COM1", &ports}, {"", &ports},
-                 {"pipe", &ports}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        for (PrefixKind* kind : {&modem, &pipe, &ports}) kind->opened.clear();
-        EXPECT_EQ(catalog.open(c.name), nullptr);
-        for (PrefixKind* kind : {&modem, &pipe, &ports})
-            EXPECT_EQ(kind->opened, kind == c.kind ? std::vector<std::string>{c.name} : std::vector<std::string>{});
-        EXPECT_EQ(catalog.reachesOutside(c.name), c.kind == &modem);
-    }
-}
 
 TEST(LineKinds, ThePlugInsKindsEachTakeTheirNames)
 {

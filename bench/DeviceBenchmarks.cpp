@@ -11,9 +11,9 @@
 #include "device/LineSettings.h"
 
 namespace {
-const char* const kCallNames[BenchLines::kOpCount] = {
-    "open", "state", "prepare", "setFormat", "setRate", "readFormat", "setControl", "readInputs", "pollErrors",
-    "readByte", "writeByte", "discard",
+const char* const kCallNames[kLineOpCount] = {
+    "open", "close", "reachesOutside", "state", "prepare", "service", "setFormat", "setRate", "readFormat",
+    "setControl", "readInputs", "pollErrors", "readByte", "writeByte", "discard", "restored",
 };
 
 // A device whose line runs at 9600 baud, 8N1 (mode byte 0x4E with the system
@@ -27,9 +27,9 @@ public:
         settings.baudRate = 9600;
         settings.byteSize = 8;
         std::snprintf(settings.portName, sizeof settings.portName, "COM1");
-        lines.opens = withLine;
+        lines.fail(LineOp::Open, !withLine);
         startDevice(device, lines, settings, 0x4E, command);
-        lines.calls = {};
+        lines.clearLog();
         BenchTimer::clear();
     }
     ~BenchDevice() { device.destroy(); }
@@ -39,20 +39,21 @@ public:
     void report(benchmark::State& state) const
     {
         const double iterations = static_cast<double>(state.iterations());
-        state.counters["line_calls"] = static_cast<double>(lines.totalCalls()) / iterations;
+        state.counters["line_calls"] = static_cast<double>(lines.callCount()) / iterations;
         state.counters["timer_calls"] = static_cast<double>(BenchTimer::calls) / iterations;
         std::string label;
-        for (int op = 0; op < BenchLines::kOpCount; ++op) {
-            if (lines.calls[op] == 0) continue;
+        for (int op = 0; op < kLineOpCount; ++op) {
+            const std::size_t calls = lines.countOf(static_cast<LineOp>(op));
+            if (calls == 0) continue;
             char part[64];
             std::snprintf(part, sizeof part, "%s%s %.3g", label.empty() ? "" : ", ", kCallNames[op],
-                          static_cast<double>(lines.calls[op]) / iterations);
+                          static_cast<double>(calls) / iterations);
             label += part;
         }
         state.SetLabel(label.empty() ? "no line calls" : label);
     }
 
-    BenchLines lines;
+    FakeLines lines{FakeLines::Keeping::Counts};
     Rs232cDevice device;
 };
 
@@ -80,7 +81,7 @@ BENCHMARK(IdleTickWithoutPort);
 void ReceivingTick(benchmark::State& state)
 {
     BenchDevice bench(true, 0x33);
-    bench.lines.receiving = true;
+    bench.lines.receiveForever(0x55);
     for (auto _ : state) bench.device.tick();
     bench.report(state);
 }

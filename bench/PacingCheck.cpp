@@ -45,8 +45,8 @@ Outcome run(const Format& format, std::uint32_t rate, std::uint64_t ticks)
     settings.byteSize = format.byteSize;
     std::strcpy(settings.portName, "COM1");
 
-    BenchLines lines;
-    lines.opens = format.lineOpens;
+    FakeLines lines{FakeLines::Keeping::Counts};
+    lines.fail(LineOp::Open, !format.lineOpens);
     Rs232cDevice device;
     BenchTimer::clear();
     startDevice(device, lines, settings, 0x4E);  // the mode byte sets the first period

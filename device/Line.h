@@ -4,7 +4,11 @@
 // kind of line; the device knows none of them, only this.
 //
 // The device calls a line with its device lock held, so a line has one caller
-// at a time and needs no lock of its own for the device's sake.
+// at a time and needs no lock of its own for the device's sake. A line that
+// has work of its own (time to keep, a network to serve) does it in service(),
+// which the device calls once a tick; every other call only reports or takes
+// what the line holds, so a look at the line (the status panel's refresh, a
+// guest polling the status) moves nothing.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +72,10 @@ public:
     virtual ~Line() = default;  // closes the line
 
     virtual std::uint32_t features() const = 0;
+
+    // One step of the line's own work: once a tick of the guest's line, under
+    // the device lock, before the tick reads or writes a byte.
+    virtual void service() {}
 
     // Where the line stands now.
     virtual LineState state() = 0;

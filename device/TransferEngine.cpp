@@ -1,6 +1,6 @@
-// The character timer's side of the device: every expiry moves at most one
-// byte each way between the USART and the line, then re-arms for one
-// character time; a Timer2 change re-rates the line.
+// The character timer's side of the device: every expiry gives the line its
+// service step, moves at most one byte each way between the USART and the
+// line, then re-arms for one character time; a Timer2 change re-rates the line.
 #include "device/Messages.h"
 #include "device/Rs232cDevice.h"
 
@@ -28,6 +28,7 @@ void Rs232cDevice::tick()
     }
     bool interrupt = false;
     Line* line = binding_.line();
+    if (line) line->service();
 
     // Receive: one byte from the line into the receive buffer, if it is free.
     if (line) {

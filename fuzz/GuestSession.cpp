@@ -16,6 +16,15 @@ void fuzzCheckFailed(const char* file, int line, const char* condition, const ch
 
 namespace {
 
+// The operations a kPortFaults word makes fail, bit by bit, and where the
+// features its lines lack start.
+constexpr LineOp kFaultable[] = {LineOp::Open,       LineOp::SetFormat,  LineOp::SetRate,
+                                 LineOp::ReadFormat, LineOp::SetControl, LineOp::ReadInputs,
+                                 LineOp::PollErrors, LineOp::ReadByte,   LineOp::WriteByte};
+constexpr int kMissingFeatureShift = 12;
+// COM10 stands for a name that reaches outside this computer.
+constexpr char kOutsideName[] = "COM10";
+
 // The longest character the port can be set to (8 data bits, parity, 2 stop
 // bits) at the slowest rate, in timer units, plus the carried fraction.
 constexpr std::int32_t kLongestPeriod = 11 * 100000 / 300 + 1;
@@ -133,6 +142,7 @@ void GuestSession::Interrupts::raise()
 GuestSession::GuestSession(FuzzInput& setup)
 {
     lock_order::setViolationHandler(failOnLockOrder);
+    lines.reachOutsideWith(kOutsideName);
     device.construct(Platform{&lines, &alerts_, &panel_});
     const std::uint8_t flags = setup.byte();
     const LineSettings settings = settingsFrom(setup, (flags & 2) != 0);
@@ -155,6 +165,7 @@ void GuestSession::run(FuzzInput& in)
         const Op op = static_cast<Op>(in.byte() % kOpCount);
         irqs_ = 0;
         step(op, in);
+        FUZZ_CHECK(lines.breaches().empty(), lines.breaches().front().c_str());
         const bool mayRaise = op == kWritePortC || op == kSetResetPortC;
         FUZZ_CHECK(irqs_ <= (mayRaise ? 1 : 0), "interrupt requested by an operation that may not raise one");
         checkInvariants();
@@ -210,7 +221,7 @@ void GuestSession::step(Op op, FuzzInput& in)
         device.powerOff();
         inFlight_.clear();
         const DeviceState state = device.inspect();
-        FUZZ_CHECK(!state.lineOpen && !lines.lineOpen && state.chip.status == kStatusTxEmpty &&
+        FUZZ_CHECK(!state.lineOpen && lines.linesAlive() == 0 && state.chip.status == kStatusTxEmpty &&
                        state.chip.portB == kPortBAllOff,
                    "power-off left the line open or its signals on");
         FUZZ_CHECK(!timerRunning_, "power-off left the timer running");
@@ -248,24 +259,25 @@ void GuestSession::step(Op op, FuzzInput& in)
     }
     case kLineSignals: {
         const std::uint8_t signals = in.byte();
-        lines.inputs = ModemInputs{(signals & 0x10) != 0, (signals & 0x20) != 0, (signals & 0x40) != 0,
-                                   (signals & 0x80) != 0};
+        lines.setInputs(ModemInputs{(signals & 0x10) != 0, (signals & 0x20) != 0, (signals & 0x40) != 0,
+                                    (signals & 0x80) != 0});
         const std::uint8_t events = in.byte();
-        lines.lineErrors |= events & (kLineErrorOverrun | kLineErrorParity | kLineErrorFraming);
-        lines.state = (events & 0x10) ? LineState::Gone : (events & 0x20) ? LineState::Connecting : LineState::Open;
-        lines.phantomWaiting = events >> 6;
+        lines.addErrors(events & (kLineErrorOverrun | kLineErrorParity | kLineErrorFraming));
+        lines.setState((events & 0x10) ? LineState::Gone : (events & 0x20) ? LineState::Connecting : LineState::Open);
+        lines.overstateWaiting(events >> 6);
         break;
     }
     case kLineReceives: {
         std::size_t count = 0;
         const std::uint8_t* bytes = in.bytes(1 + in.byte() % 8, count);
-        lines.input.insert(lines.input.end(), bytes, bytes + count);
+        lines.receive(std::string(bytes, bytes + count));
         break;
     }
     case kPortFaults: {
         const std::uint16_t faults = in.u16();
-        lines.failing = faults & ((1u << FuzzLines::kOpCount) - 1);
-        lines.features = (kLineHasFormat | kLineHasControls | kLineHasBreak) & ~(faults >> FuzzLines::kMissingFeatureShift);
+        for (std::size_t bit = 0; bit < sizeof kFaultable / sizeof kFaultable[0]; ++bit)
+            lines.fail(kFaultable[bit], (faults >> bit) & 1);
+        lines.setFeatures((kLineHasFormat | kLineHasControls | kLineHasBreak) & ~(faults >> kMissingFeatureShift));
         break;
     }
     case kOpCount: break;
@@ -307,13 +319,13 @@ void GuestSession::readStatus()
     FUZZ_CHECK(status == chip.status, "status read differs from the register");
     FUZZ_CHECK(!(status & kStatusSyncDetect), "break detect reads as set");
     FUZZ_CHECK(((status & kStatusTxReady) != 0) == !chip.txHoldingFull, "TxRDY disagrees with the holding register");
-    const bool lineIdle = !state.lineOpen || !lines.ctsReadsOn();
+    const bool lineIdle = !state.lineOpen || lines.fails(LineOp::ReadInputs) || !lines.inputs().cts;
     FUZZ_CHECK(((status & kStatusTxEmpty) != 0) == ((!chip.txShiftFull && !chip.txHoldingFull) || lineIdle),
                "TxEMPTY disagrees with the transmitter");
     if (!state.lineOpen)
         FUZZ_CHECK(!(status & kStatusDsr), "DSR on with no line");
-    else if (!lines.fails(FuzzLines::kReadInputs))
-        FUZZ_CHECK(((status & kStatusDsr) != 0) == lines.inputs.dsr, "DSR disagrees with the line");
+    else if (!lines.fails(LineOp::ReadInputs))
+        FUZZ_CHECK(((status & kStatusDsr) != 0) == lines.inputs().dsr, "DSR disagrees with the line");
 }
 
 void GuestSession::writeModeCommand(std::uint8_t value)
@@ -352,22 +364,23 @@ void GuestSession::writeModeCommand(std::uint8_t value)
 void GuestSession::tick()
 {
     const ChipRegisters before = device.inspect().chip;
-    lines.readsDelivered = 0;
     irqs_ = 0;
     timerRunning_ = false;  // this expiry is used up
     device.tick();
 
+    const std::string written = lines.written();
+    const std::string delivered = lines.delivered();
+    lines.clearBytes();
     FUZZ_CHECK(irqs_ <= 1, "more than one interrupt request in one tick");
-    FUZZ_CHECK(lines.written.size() <= 1 && lines.readsDelivered <= 1, "more than one byte each way in one tick");
-    for (const std::uint8_t byte : lines.written) {
-        FUZZ_CHECK(!inFlight_.empty() && inFlight_.front() == byte,
+    FUZZ_CHECK(written.size() <= 1 && delivered.size() <= 1, "more than one byte each way in one tick");
+    for (const char byte : written) {
+        FUZZ_CHECK(!inFlight_.empty() && inFlight_.front() == static_cast<std::uint8_t>(byte),
                    "a byte went out that the guest did not write, or out of order");
         inFlight_.pop_front();
     }
-    lines.written.clear();
-    if (lines.readsDelivered == 1 && !before.rxReady && before.rxEnable) {
+    if (delivered.size() == 1 && !before.rxReady && before.rxEnable) {
         const ChipRegisters after = device.inspect().chip;
-        FUZZ_CHECK(after.rxReady && after.rxData == lines.lastDelivered, "received byte lost");
+        FUZZ_CHECK(after.rxReady && after.rxData == static_cast<std::uint8_t>(delivered[0]), "received byte lost");
     }
     FUZZ_CHECK(timerRunning_, "a tick did not re-arm the timer");
     irqs_ = 0;  // checked here, per tick
@@ -388,7 +401,7 @@ void GuestSession::save()
 void GuestSession::hostLoads(const std::uint8_t* block)
 {
     const DeviceState before = device.inspect();
-    const std::uint32_t opensBefore = lines.opens;
+    const std::size_t opensBefore = lines.opened().size();
     const int shownBefore = alerts_.shown;
     const bool ours = getBlock32(block) == kSnapshotVersion;
     irqs_ = 0;
@@ -396,10 +409,11 @@ void GuestSession::hostLoads(const std::uint8_t* block)
     const int result = device.loadSnapshot(block);
 
     FUZZ_CHECK(result == (ours ? 1 : 0), "load result disagrees with the block's version");
-    FUZZ_CHECK(irqs_ == 0 && lines.written.empty(), "a restore raised an interrupt or sent a byte");
+    FUZZ_CHECK(irqs_ == 0 && lines.written().empty(), "a restore raised an interrupt or sent a byte");
     const DeviceState after = device.inspect();
     if (!ours) {
-        FUZZ_CHECK(sameState(before, after) && lines.opens == opensBefore, "a refused block changed the device");
+        FUZZ_CHECK(sameState(before, after) && lines.opened().size() == opensBefore,
+                   "a refused block changed the device");
         FUZZ_CHECK(alerts_.shown == shownBefore + 1, "a refused block was not reported once");
         return;
     }
@@ -408,8 +422,9 @@ void GuestSession::hostLoads(const std::uint8_t* block)
     // A name that reaches outside is opened from a block only as the user's own choice.
     const char* savedName = reinterpret_cast<const char*>(block + snapshot_offset::appliedSettings +
                                                           offsetof(LineSettings, portName));
-    if (lines.opens != opensBefore && std::strncmp(savedName, before.configuredSettings.portName, kPortNameSize) != 0)
-        FUZZ_CHECK(!FuzzLines::outside(after.openPortName), "a restore reached outside for someone else's line");
+    if (lines.opened().size() != opensBefore &&
+        std::strncmp(savedName, before.configuredSettings.portName, kPortNameSize) != 0)
+        FUZZ_CHECK(!lines.marksOutside(after.openPortName), "a restore reached outside for someone else's line");
     // Whatever the block held in the transmit registers may now go out.
     const std::uint8_t* chip = block + snapshot_offset::chip;
     inFlight_.clear();
@@ -428,9 +443,9 @@ void GuestSession::checkInvariants()
                    chip.txHoldingFull <= 1,
                "a latch holds something other than 0 or 1");
     FUZZ_CHECK(state.baudFactor == 1 || state.baudFactor == 16 || state.baudFactor == 64, "baud factor not 1, 16 or 64");
-    FUZZ_CHECK(state.lineOpen == lines.lineOpen, "the device's line is not the one open");
+    FUZZ_CHECK(state.lineOpen == (lines.linesAlive() > 0), "the device's line is not the one open");
     FUZZ_CHECK((chip.portB & kPortBOtherBits) == 0, "port B bits 0 to 4 are not this interface's");
-    FUZZ_CHECK(lines.written.empty(), "a byte went out other than on a tick");
+    FUZZ_CHECK(lines.written().empty(), "a byte went out other than on a tick");
     FUZZ_CHECK(!timerEverStarted_ || timerRunning_ || timerHalted_, "the timer stopped without a power-off");
 
     std::deque<std::uint8_t> registers;

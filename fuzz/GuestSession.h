@@ -20,7 +20,7 @@
 #include "device/Host.h"
 #include "device/Rs232cDevice.h"
 #include "fuzz/FuzzInput.h"
-#include "fuzz/FuzzLine.h"
+#include "tests/support/FakeLine.h"
 
 class GuestSession {
 public:
@@ -44,8 +44,8 @@ public:
         kLineSignals,     // modem inputs (bits 4-7: CTS, DSR, RI, DCD); errors (bits 0-2), gone (bit 4),
                           // connecting (bit 5), overstated count of waiting bytes (bits 6-7)
         kLineReceives,    // count (1 + byte % 8), then the bytes
-        kPortFaults,      // 2 bytes: bit n fails FuzzLines::Op n; bits 12-14 take the format,
-                          // the controls, break from the lines opened from then on
+        kPortFaults,      // 2 bytes: bit n fails the nth operation of kFaultable (GuestSession.cpp);
+                          // bits 12-14 take the format, the controls, break from the lines opened from then on
         kOpCount,
     };
 
@@ -60,7 +60,7 @@ public:
     void hostLoads(const std::uint8_t* block);
     void checkInvariants();
 
-    FuzzLines lines;
+    FakeLines lines{FakeLines::Keeping::Bytes};
     Rs232cDevice device;  // after the lines: a line it holds closes while they exist
 
 private:

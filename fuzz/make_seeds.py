@@ -16,7 +16,7 @@ OPS = ["WriteData", "ReadData", "ReadStatus", "WriteModeCommand", "ReadPortB", "
 CTS, DSR, RING, DCD = 0x10, 0x20, 0x40, 0x80
 # The second LineSignals byte: receive errors, then what becomes of the line.
 OVERRUN_ERROR, PARITY_ERROR, FRAMING_ERROR, GONE, CONNECTING = 0x01, 0x02, 0x04, 0x10, 0x20
-# PortFaults: operations that fail (FuzzLines::Op), then features the lines opened from then on lack.
+# PortFaults: operations that fail (kFaultable in GuestSession.cpp), then features the lines opened from then on lack.
 SET_FORMAT_FAILS, SET_RATE_FAILS, READ_FORMAT_FAILS, INPUTS_FAIL = 1 << 1, 1 << 2, 1 << 3, 1 << 5
 NO_FORMAT, NO_CONTROLS, NO_BREAK = 1 << 12, 1 << 13, 1 << 14
 

@@ -5,7 +5,8 @@
 //
 // Input: operations, each an operation byte and its operands (fuzz/make_seeds.py
 // writes seeds in this form). Checked at every tick: the modem keeps no more
-// for the guest than its queues hold, and a byte it says is waiting can be read.
+// for the guest than its call's queues hold, a byte it says is waiting can be
+// read, and only its service step reaches the network.
 #include <cstddef>
 #include <cstdint>
 
@@ -26,18 +27,29 @@ enum Operation : std::uint8_t {
     kOperations
 };
 
-constexpr std::size_t kMostWaiting = Modem::kDataCapacity + Modem::kReplyCapacity;
+constexpr std::size_t kMostWaiting = Connection::kInboundCapacity + Connection::kSayCapacity;
+
+int networkCalls(const ModemRig& rig)
+{
+    int calls = 0;
+    for (const auto& wire : rig.network.wires) calls += wire->receiveCalls + wire->serviceCalls;
+    return calls;
+}
 
 // A tick as the device makes it, checked.
 void tick(ModemRig& rig)
 {
     rig.clock.now += 1000;
+    rig.modem->service();
+    const int calls = networkCalls(rig);
     std::uint8_t errors = 0;
     std::uint32_t waiting = 0;
     FUZZ_CHECK(rig.modem->pollErrors(errors, waiting), "a modem's errors could not be read");
     FUZZ_CHECK(waiting <= kMostWaiting, "the modem keeps more for the guest than its queues hold");
     std::uint8_t byte = 0;
     if (waiting > 0) FUZZ_CHECK(rig.modem->readByte(byte), "a byte said to wait could not be read");
+    rig.inputs();
+    FUZZ_CHECK(networkCalls(rig) == calls, "a read of the modem reached the network");
 }
 }  // namespace
 

@@ -62,7 +62,7 @@ void openNamedPort(const LineSettings& settings, bool portRefuses)
     FuzzInput setupInput(setup, sizeof setup);
     GuestSession session(setupInput);
     session.device.storeSettings(settings, true);
-    session.lines.failing = portRefuses ? 1u << FuzzLines::kOpen : 0;
+    session.lines.fail(LineOp::Open, portRefuses);
     static const std::uint8_t modeByte[] = {GuestSession::kWriteModeCommand, 0x4E, GuestSession::kReadStatus};
     FuzzInput traffic(modeByte, sizeof modeByte);
     session.run(traffic);

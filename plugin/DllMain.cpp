@@ -2,10 +2,7 @@
 // can name, message boxes, the status panel and the settings file.
 #include <windows.h>
 
-#include "platform/com/ComPortLine.h"
-#include "platform/lines/LineKindCatalog.h"
-#include "platform/modem/ModemLineKind.h"
-#include "platform/network/NetworkLineKind.h"
+#include "platform/lines/LineKinds.h"
 #include "platform/win32/PerformanceCounterClock.h"
 #include "platform/win32/Win32CommApi.h"
 #include "platform/win32/Win32Platform.h"
@@ -33,12 +30,8 @@ public:
         return SettingsPhonebook(settingsFile, plugin().settingsPath).lookup(number);
     }
 } phonebook;
-ComPortKind comPorts(commApi);
-NetworkLineKind networkLines(network, monotonicClock);
-ModemLineKind modems(network, monotonicClock, phonebook, RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT);
-// Each kind in turn is asked whether a name is its own; a COM port is any
-// name none of them claims.
-LineKindCatalog lineKinds({&networkLines, &modems}, comPorts);
+LineKinds lineKinds(LineServices{commApi, network, monotonicClock, phonebook,
+                                 RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT});
 Win32UserAlert userAlert;
 }  // namespace
 

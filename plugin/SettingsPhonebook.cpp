@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/modem/CallAddress.h"
+#include "platform/network/Address.h"
 
 namespace {
 std::string_view trimmed(std::string_view text)

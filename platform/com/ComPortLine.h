@@ -48,6 +48,8 @@ public:
     bool claims(const char* name) const override;
     bool reachesOutside(const char* name) const override;
     std::unique_ptr<Line> open(const char* name) override;
+    const char* name() const override { return "com"; }
+    std::vector<const char*> forms() const override { return {"COMn", "\\\\.\\NAME"}; }
 
 private:
     CommApi& comm_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "device/Line.h"
 
@@ -16,4 +17,10 @@ public:
     virtual bool reachesOutside(const char* name) const = 0;
     // The line the name stands for; null when it cannot be opened.
     virtual std::unique_ptr<Line> open(const char* name) = 0;
+
+    // For the list of kinds a user can name (hostsim --list-kinds): the
+    // kind's name, and the forms its names take, their fixed part in lower
+    // case and what the user fills in in upper case ("tcp:HOST[:PORT]").
+    virtual const char* name() const = 0;
+    virtual std::vector<const char*> forms() const = 0;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "platform/lines/LineKind.h"
@@ -16,6 +17,9 @@ public:
 
     std::unique_ptr<Line> open(const char* name) override;
     bool reachesOutside(const char* name) override;
+
+    // One line per form a name takes, "KIND FORM", every other name's kind last.
+    std::vector<std::string> listing() const;
 
 private:
     LineKind& kindOf(const char* name) const;

@@ -29,9 +29,9 @@ bool CommandParser::next(ModemCommand& command)
     if (c == '+') {
         const std::size_t end = line_.find(';', at_);
         command.kind = ModemCommand::Kind::Extended;
-        command.text = std::string(line_.substr(at_, end == std::string_view::npos ? end : end - at_));
+        command.text = std::string(line_.substr(at_, end == std::string::npos ? end : end - at_));
         for (char& letter : command.text) letter = upper(letter);
-        at_ = end == std::string_view::npos ? line_.size() : end + 1;
+        at_ = end == std::string::npos ? line_.size() : end + 1;
         return !command.text.empty();
     }
     if (c == '&' || c == '\\' || c == '%') {

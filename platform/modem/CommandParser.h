@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <utility>
 
 struct ModemCommand {
     enum class Kind { Basic, SetRegister, ReadRegister, Dial, Extended };
@@ -22,7 +22,7 @@ struct ModemCommand {
 
 class CommandParser {
 public:
-    explicit CommandParser(std::string_view line) : line_(line) {}
+    explicit CommandParser(std::string line) : line_(std::move(line)) {}
     bool done() const { return at_ >= line_.size(); }
     // The next command; false when the text there is no command.
     bool next(ModemCommand& command);
@@ -30,6 +30,6 @@ public:
 private:
     bool number(unsigned& value);
 
-    std::string_view line_;
+    std::string line_;
     std::size_t at_ = 0;
 };

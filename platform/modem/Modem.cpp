@@ -1,62 +1,17 @@
 #include "platform/modem/Modem.h"
 
-#include <algorithm>
-
 namespace {
-// Bytes read from the remote at a time.
-constexpr std::size_t kReceiveChunk = 256;
-// Room kept in the reply queue for the longest text one command gives
-// (the identity, the &V listing) and the echo of characters already on
-// their way; below it CTS drops in command mode.
-constexpr std::size_t kLongestReply = 512;
-// Room kept in the outgoing queue for the bytes already on their way when
-// CTS drops (a byte may take two on the wire).
-constexpr std::size_t kOutgoingReserve = 16;
-// Room kept in the answer queue for a Telnet side's own offers, which it
-// makes once, when it finds the remote negotiating.
-constexpr std::size_t kOfferSize = 32;
-// Callers taken from the listener at one look, so that a storm of them
-// cannot keep the modem busy.
-constexpr int kCallersPerLook = 8;
 // What a caller hears when the modem already has a call.
 constexpr char kBusyText[] = "BUSY\r\n";
 }  // namespace
 
 Modem::Modem(Services services, std::unique_ptr<Listener> listener, std::string identity)
-    : services_(services), listener_(std::move(listener)), identity_(std::move(identity))
+    : services_(services), identity_(std::move(identity)), call_(services.clock)
 {
-    if (identity_.size() > kLongestIdentity) identity_.resize(kLongestIdentity);
-    for (char& c : identity_)
-        if (static_cast<unsigned char>(c) < ' ') c = ' ';
+    if (listener) call_.ringCallers(std::move(listener), kBusyText);
 }
-
-Modem::~Modem() = default;
 
 // ---- The line as the device sees it ----------------------------------------
-
-LineState Modem::state()
-{
-    pump();
-    return LineState::Open;  // a call that ends is NO CARRIER, never a line that is gone
-}
-
-bool Modem::setFormat(const LineFormat& format)
-{
-    format_ = format;
-    return true;
-}
-
-bool Modem::setRate(std::uint32_t rate)
-{
-    format_.rate = rate;
-    return true;
-}
-
-bool Modem::readFormat(LineFormat& format)
-{
-    format = format_;
-    return true;
-}
 
 bool Modem::setControl(Control control, bool on)
 {
@@ -76,63 +31,37 @@ bool Modem::setControl(Control control, bool on)
 
 bool Modem::readInputs(ModemInputs& inputs)
 {
-    pump();
-    const std::uint64_t now = services_.clock.nowMicroseconds();
     switch (phase_) {
-    case Phase::Online: inputs.cts = outgoing_.room() >= kOutgoingReserve; break;
+    case Phase::Online: inputs.cts = call_.takesData(); break;
     case Phase::Dialling: inputs.cts = true; break;
-    default: inputs.cts = !executing_ && replies_.room() >= kLongestReply; break;
+    default: inputs.cts = !executing_ && call_.sayRoom() >= kLongestReply; break;
     }
     inputs.dsr = true;
-    inputs.ring = caller_ && now - ringStarted_ < kRingOn;
+    inputs.ring = ringing_ && services_.clock.nowMicroseconds() - ringStarted_ < kRingOn;
     inputs.dcd = profile_.dcdAlwaysOn || carrier();
     return true;
 }
 
 bool Modem::pollErrors(std::uint8_t& errors, std::uint32_t& waiting)
 {
-    pump();
     errors = 0;
-    waiting = static_cast<std::uint32_t>(deliverable());
+    waiting = holdingForRts() ? 0 : static_cast<std::uint32_t>(call_.waiting(dataThrough()));
     return true;
-}
-
-// The modem's own text goes first, so that CONNECT is whole before the first
-// byte of the call; the remote's data follows while on line, and after a
-// hang-up until what it sent is out.
-bool Modem::readByte(std::uint8_t& byte)
-{
-    if (holdingForRts()) return false;
-    if (!replies_.empty()) {
-        byte = replies_.pop();
-        return true;
-    }
-    if ((phase_ == Phase::Online || flushing_) && !data_.empty()) {
-        byte = data_.pop();
-        return true;
-    }
-    return false;
 }
 
 bool Modem::writeByte(std::uint8_t byte)
 {
-    pump();  // an escape whose guard time has just run out comes before this byte
-    const std::uint64_t now = services_.clock.nowMicroseconds();
     switch (phase_) {
     case Phase::Online:
-        guard_.guestByte(byte, now, profile_.s[kEscapeCharacter], profile_.guardTime());
-        scratch_.clear();
-        if (telnet_)
-            telnet_->sendData(byte, scratch_);
-        else
-            scratch_.push_back(byte);
-        return outgoing_.push(scratch_.data(), scratch_.size());
+        guard_.guestByte(byte, services_.clock.nowMicroseconds(), profile_.s[kEscapeCharacter], profile_.guardTime());
+        call_.sendData(byte);
+        return true;
     case Phase::Dialling:
         if (lineFeedMayFollow_ && byte == profile_.s[kLineFeed]) {
             lineFeedMayFollow_ = false;  // the end of a dial line sent as CR LF
             return true;
         }
-        endCall();
+        call_.hangUp();
         phase_ = Phase::Command;
         reply(Result::NoCarrier);
         return true;
@@ -144,17 +73,17 @@ bool Modem::writeByte(std::uint8_t byte)
     return false;
 }
 
+// What the guest sent has left for the remote, as from a real modem's buffer.
 void Modem::discard()
 {
-    replies_.clear();
-    if (phase_ == Phase::Online || flushing_) data_.clear();  // a hang-up's NO CARRIER still comes
-    outgoing_.clear();
+    call_.discardSaid();
+    if (dataThrough()) call_.discardData();  // a hang-up's NO CARRIER still comes
 }
 
 void Modem::restored()
 {
     hangUp();
-    replies_.clear();
+    call_.discardSaid();
     profile_.reset();
     commandLine_.reset();
     executing_ = false;
@@ -170,28 +99,16 @@ void Modem::restored()
     nextRing_ = services_.clock.nowMicroseconds();
 }
 
-bool Modem::holdingForRts() const { return profile_.rtsFlowControl && !rts_; }
+// ---- The service step: time, the call, the commands --------------------------
 
-std::size_t Modem::deliverable() const
-{
-    if (holdingForRts()) return 0;
-    const bool data = flushing_ || phase_ == Phase::Online;
-    return replies_.size() + (data ? data_.size() : 0);
-}
-
-// ---- Keeping time and the network ------------------------------------------
-
-void Modem::pump()
+// An escape whose guard time has just run out comes before the byte the
+// device writes in the same tick.
+void Modem::service()
 {
     const std::uint64_t now = services_.clock.nowMicroseconds();
     watchDtr(now);
-    if (now >= nextNetworkPoll_) {
-        nextNetworkPoll_ = now + kNetworkInterval;
-        takeCallers(now);
-        if (phase_ == Phase::Online || phase_ == Phase::Held) exchange();
-    }
-    followDial(now);
-    if (flushing_ && data_.empty()) endFlush();
+    call_.service();
+    followCall(now);
     ring(now);
     if (phase_ == Phase::Online && profile_.escapeEnabled() && guard_.escaped(now, profile_.guardTime())) {
         phase_ = Phase::Held;
@@ -228,34 +145,40 @@ void Modem::watchDtr(std::uint64_t now)
     }
 }
 
-void Modem::takeCallers(std::uint64_t now)
+void Modem::followCall(std::uint64_t now)
 {
-    if (!listener_) return;
-    for (int i = 0; i < kCallersPerLook; ++i) {
-        std::unique_ptr<ByteTransport> caller = listener_->accept();
-        if (!caller) return;
-        if (caller_ || phase_ != Phase::Command) {
-            refuse(*caller);
-            continue;
+    switch (phase_) {
+    case Phase::Dialling:
+        if (call_.state() == Connection::State::Connected) {
+            connected(now);
+        } else if (call_.state() != Connection::State::Connecting) {
+            phase_ = Phase::Command;
+            const ConnectFailure failure = call_.failure();
+            // An unknown name is NO CARRIER too: the number does not exist.
+            reply(failure == ConnectFailure::Refused    ? Result::Busy
+                  : failure == ConnectFailure::NoAnswer ? Result::NoAnswer
+                                                        : Result::NoCarrier);
         }
-        caller_ = std::move(caller);
-        nextRing_ = now;
+        break;
+    case Phase::Online:
+    case Phase::Held:
+        if (call_.state() != Connection::State::Connected) carrierLost();
+        break;
+    case Phase::Command:
+        if (flushing_ && call_.dataWaiting() == 0) endFlush();
+        break;
     }
-}
-
-void Modem::refuse(ByteTransport& caller)
-{
-    caller.send(reinterpret_cast<const std::uint8_t*>(kBusyText), sizeof kBusyText - 1);
 }
 
 void Modem::ring(std::uint64_t now)
 {
-    if (!caller_) return;
-    if (caller_->state() == TransportState::Closed) {
-        caller_.reset();  // the caller gave up
-        profile_.s[kRingCount] = 0;
+    if (call_.state() != Connection::State::Ringing) {
+        if (ringing_) profile_.s[kRingCount] = 0;  // the caller gave up, or was answered or turned away
+        ringing_ = false;
         return;
     }
+    if (!ringing_) nextRing_ = now;
+    ringing_ = true;
     if (now < nextRing_) return;
     ringStarted_ = now;
     nextRing_ = now + kRingPeriod;
@@ -266,235 +189,53 @@ void Modem::ring(std::uint64_t now)
     if (profile_.s[kRingsToAnswer] != 0 && rings >= profile_.s[kRingsToAnswer] && dtrAllows) answer(now);
 }
 
-void Modem::followDial(std::uint64_t now)
-{
-    if (phase_ != Phase::Dialling) return;
-    switch (call_->state()) {
-    case TransportState::Open:
-        connected(now);
-        return;
-    case TransportState::Closed: {
-        const ConnectFailure failure = call_->failure();
-        endCall();
-        phase_ = Phase::Command;
-        if (failure == ConnectFailure::Refused)
-            reply(Result::Busy);
-        else if (failure == ConnectFailure::NoAnswer)
-            reply(Result::NoAnswer);
-        else
-            reply(Result::NoCarrier);  // an unknown name included: the number does not exist
-        return;
-    }
-    case TransportState::Connecting:
-        if (now - dialStarted_ >= profile_.answerWait()) {
-            endCall();
-            phase_ = Phase::Command;
-            reply(Result::NoAnswer);
-        }
-        return;
-    }
-}
-
-void Modem::exchange()
-{
-    sendOutgoing();
-    receive();
-    sendOutgoing();  // whatever the remote's bytes asked us to answer
-}
-
-void Modem::sendOutgoing()
-{
-    // The call's own negotiation goes first: it may say how to read the data.
-    for (auto* queue : {&answers_, &outgoing_}) {
-        for (int part = 0; part < 2 && !queue->empty(); ++part) {
-            std::size_t length = 0;
-            const std::uint8_t* bytes = queue->contiguous(length);
-            const std::size_t sent = call_->send(bytes, length);
-            queue->drop(sent);
-            if (sent < length) return;
-        }
-    }
-}
-
-void Modem::receive()
-{
-    std::uint8_t in[kReceiveChunk];
-    std::uint8_t data[kReceiveChunk];
-    for (;;) {
-        // Read no more than the guest's queue takes and than can be answered:
-        // Telnet answers each option request with at most as many bytes, and
-        // its own offers once.
-        std::size_t wanted = std::min(kReceiveChunk, data_.room());
-        if (telnet_) wanted = std::min(wanted, answers_.room() > kOfferSize ? answers_.room() - kOfferSize : 0);
-        if (wanted == 0) return;
-        const std::size_t got = call_->receive(in, wanted);
-        if (got == 0) break;
-        if (telnet_) {
-            scratch_.clear();
-            data_.push(data, telnet_->receive(in, got, data, scratch_));
-            answers_.push(scratch_.data(), scratch_.size());
-        } else {
-            data_.push(in, got);
-        }
-    }
-    if (call_->state() == TransportState::Closed) carrierLost();
-}
-
-void Modem::carrierLost()
-{
-    const bool online = phase_ == Phase::Online;
-    endCall();
-    phase_ = Phase::Command;
-    // What the remote sent before it hung up reaches a guest that was taking
-    // data, NO CARRIER after it; a guest in command mode had put the call aside.
-    if (online && !data_.empty()) {
-        flushing_ = true;
-        return;
-    }
-    data_.clear();
-    reply(Result::NoCarrier);
-}
-
-// ---- Calls -------------------------------------------------------------------
-
-// The last call's NO CARRIER, after what its remote sent, or at once when a
-// new call comes before the guest has read that.
-void Modem::endFlush()
-{
-    data_.clear();
-    flushing_ = false;
-    reply(Result::NoCarrier);
-}
-
-void Modem::placeCall(const CallAddress& address, bool stayInCommandMode)
-{
-    if (flushing_) endFlush();
-    if (caller_) {
-        refuse(*caller_);
-        caller_.reset();
-        profile_.s[kRingCount] = 0;
-    }
-    call_ = services_.network.connect(address.host, address.port);
-    if (!call_) {
-        reply(Result::NoDialtone);  // no network to call on at all
-        return;
-    }
-    phase_ = Phase::Dialling;
-    protocol_ = address.protocol;
-    placed_ = true;
-    stayInCommandMode_ = stayInCommandMode;
-    lineFeedMayFollow_ = true;
-    dialStarted_ = services_.clock.nowMicroseconds();
-}
-
 void Modem::connected(std::uint64_t now)
 {
     phase_ = stayInCommandMode_ ? Phase::Held : Phase::Online;
-    startTelnet();
     reply(stayInCommandMode_ ? Result::Ok : Result::Connect);
     guard_.restart(now);
 }
 
+// The modem is the server of a call it answers (the BBS in the emulator,
+// echoing): Telnet if the caller's first byte starts a negotiation.
 void Modem::answer(std::uint64_t now)
 {
     if (flushing_) endFlush();
-    call_ = std::move(caller_);
+    call_.answer(Connection::Framing{Protocol::Detect, TelnetSession::Role::Server, nullptr});
+    ringing_ = false;
     profile_.s[kRingCount] = 0;
-    protocol_ = CallProtocol::Detect;
-    placed_ = false;
     stayInCommandMode_ = false;
     executing_ = false;  // a command line cut short by the call
     connected(now);
 }
 
-// A telnet: call negotiates from the start; a call to or from an address
-// without a prefix is Telnet only if the remote's first byte starts a
-// negotiation. The modem is the client of a call it placed, and the server
-// (the BBS in the emulator, echoing) of one it answered.
-void Modem::startTelnet()
+// What the remote sent before it hung up reaches a guest that was taking
+// data, NO CARRIER after it; a guest in command mode had put the call aside.
+void Modem::carrierLost()
 {
-    telnet_.reset();
-    if (protocol_ == CallProtocol::Raw) return;
-    telnet_ = std::make_unique<TelnetSession>(placed_ ? TelnetSession::Role::Client : TelnetSession::Role::Server);
-    scratch_.clear();
-    telnet_->start(protocol_ == CallProtocol::Telnet ? TelnetSession::Start::Offering : TelnetSession::Start::Passive,
-                   scratch_);
-    answers_.push(scratch_.data(), scratch_.size());
+    const bool online = phase_ == Phase::Online;
+    phase_ = Phase::Command;
+    if (online && call_.dataWaiting() > 0) {
+        flushing_ = true;
+        return;
+    }
+    call_.discardData();
+    reply(Result::NoCarrier);
 }
 
-void Modem::endCall()
+// The last call's NO CARRIER, after what its remote sent, or at once when a
+// new call comes before the guest has read that.
+void Modem::endFlush()
 {
-    call_.reset();
-    telnet_.reset();
-    outgoing_.clear();
-    answers_.clear();
+    call_.discardData();
+    flushing_ = false;
+    reply(Result::NoCarrier);
 }
 
 void Modem::hangUp()
 {
-    endCall();
-    data_.clear();
+    call_.hangUp();
+    call_.discardData();
     flushing_ = false;
     phase_ = Phase::Command;
-}
-
-// ---- Command mode --------------------------------------------------------------
-
-void Modem::commandByte(std::uint8_t byte)
-{
-    if (profile_.echo) replies_.push(byte);
-    const CommandLine::Event event = commandLine_.take(byte, profile_.s[kLineEnd], profile_.s[kBackspace]);
-    // A line that ends while the last one still runs came past CTS; it is dropped.
-    if (executing_) return;
-    if (event == CommandLine::Event::Line)
-        startLine(commandLine_.text(), commandLine_.overflowed());
-    else if (event == CommandLine::Event::Repeat)
-        startLine(lastLine_, false);
-    runCommands();
-}
-
-void Modem::startLine(const std::string& text, bool overflowed)
-{
-    if (overflowed) {
-        reply(Result::Error);
-        return;
-    }
-    lastLine_ = text;
-    executingLine_ = text;
-    parser_ = CommandParser(executingLine_);
-    executing_ = true;
-}
-
-void Modem::runCommands()
-{
-    while (executing_ && (phase_ == Phase::Command || phase_ == Phase::Held) && replies_.room() >= kLongestReply) {
-        if (parser_.done()) {
-            finishLine(Result::Ok);
-            return;
-        }
-        ModemCommand command;
-        const Outcome outcome = parser_.next(command) ? execute(command) : Outcome::Error;
-        if (outcome == Outcome::Error) finishLine(Result::Error);
-        if (outcome == Outcome::Done) executing_ = false;
-    }
-}
-
-void Modem::finishLine(Result result)
-{
-    executing_ = false;
-    reply(result);
-}
-
-void Modem::reply(Result result)
-{
-    std::string text;
-    appendResult(profile_, result, format_.rate, text);
-    replies_.push(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-void Modem::inform(const std::string& text)
-{
-    std::string framed;
-    appendInformation(profile_, text, framed);
-    replies_.push(reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size());
 }

@@ -1,4 +1,4 @@
-// The AT commands.
+// The AT interpreter: command lines as the guest types them, and the commands.
 //
 // What a command does here falls in three groups:
 //  - commands with a meaning for a modem on TCP do it (A, D, E, H, I, O, Q,
@@ -10,10 +10,8 @@
 //  - anything else, or a value out of its range, answers ERROR, as a real
 //    modem of the kind answers a command it does not have (the Windows
 //    dialer's AT%V probe must fail).
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "platform/modem/Modem.h"
 
@@ -45,14 +43,6 @@ constexpr InertCommand kInert[] = {
 // Extended commands init strings set (modulation, error control,
 // compression, flow control, port rate, country): taken and ignored.
 constexpr const char* kInertExtended[] = {"MS", "ES", "DS", "DR", "ER", "IFC", "ICF", "ILRR", "IPR", "GCI", "A8E"};
-
-bool startsWithTransportPrefix(const std::string& text)
-{
-    std::string head;
-    for (std::size_t i = 0; i < text.size() && i < 7; ++i)
-        head.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i]))));
-    return head.rfind("telnet:", 0) == 0 || head.rfind("tcp:", 0) == 0;
-}
 }  // namespace
 
 Modem::Outcome Modem::inert(const ModemCommand& command)
@@ -95,7 +85,7 @@ Modem::Outcome Modem::basic(const ModemCommand& command)
     switch (command.letter) {
     case 'A':
         if (value != 0 || phase_ != Phase::Command) return Outcome::Error;
-        if (caller_)
+        if (call_.state() == Connection::State::Ringing)
             answer(services_.clock.nowMicroseconds());
         else
             reply(Result::NoCarrier);
@@ -194,28 +184,32 @@ Modem::Outcome Modem::dial(std::string text)
     if (stay) text.pop_back();
     // One T or P after D picks tone or pulse dialling: nothing to pick here.
     // A host whose name begins with either letter is dialled as DT or DP.
-    if (!text.empty() && !startsWithTransportPrefix(text) && std::strchr("TtPp", text.front())) text.erase(0, 1);
+    if (!text.empty() && !hasProtocolPrefix(text) && std::strchr("TtPp", text.front())) text.erase(0, 1);
     if (text == "L" || text == "l") {
         if (lastDialled_.empty()) return Outcome::Error;
         text = lastDialled_;
     }
     lastDialled_ = text;
 
-    CallAddress address;
-    const std::string key = phonebookKey(text);
-    const std::optional<std::string> entry = key.empty() ? std::nullopt : services_.phonebook.lookup(key);
-    if (entry) {
-        if (!parseCallAddress(*entry, address)) {
-            reply(Result::NoCarrier);
-            return Outcome::Done;
-        }
-    } else if (text.empty() || isTelephoneNumber(text)) {
+    Switchboard::Call call;
+    const Switchboard::Outcome placed = services_.switchboard.place(
+        text, static_cast<std::uint32_t>(profile_.answerWait() / 1000), call);
+    if (placed == Switchboard::Outcome::Malformed) return Outcome::Error;
+    if (placed == Switchboard::Outcome::NoSuchNumber) {
         reply(Result::NoCarrier);  // a number nobody has
         return Outcome::Done;
-    } else if (!parseCallAddress(text, address)) {
-        return Outcome::Error;
     }
-    placeCall(address, stay);
+    if (flushing_) endFlush();  // a new call, before the guest has read the end of the last
+    if (placed == Switchboard::Outcome::NoNetwork) {
+        reply(Result::NoDialtone);  // no network to call on at all
+        return Outcome::Done;
+    }
+    // The modem is the client of a call it places.
+    call_.dial(std::move(call.transport), Connection::Framing{call.protocol, TelnetSession::Role::Client, nullptr},
+               profile_.answerWait());
+    phase_ = Phase::Dialling;
+    stayInCommandMode_ = stay;
+    lineFeedMayFollow_ = true;
     return Outcome::Done;
 }
 
@@ -244,4 +238,65 @@ std::string Modem::profileListing() const
         listing += text;
     }
     return listing;
+}
+
+// ---- Command lines -------------------------------------------------------------
+
+void Modem::commandByte(std::uint8_t byte)
+{
+    const char echo = static_cast<char>(byte);
+    if (profile_.echo) call_.say(std::string_view(&echo, 1));
+    const CommandLine::Event event = commandLine_.take(byte, profile_.s[kLineEnd], profile_.s[kBackspace]);
+    // A line that ends while the last one still runs came past CTS; it is dropped.
+    if (executing_) return;
+    if (event == CommandLine::Event::Line)
+        startLine(commandLine_.text(), commandLine_.overflowed());
+    else if (event == CommandLine::Event::Repeat)
+        startLine(lastLine_, false);
+    runCommands();
+}
+
+void Modem::startLine(const std::string& text, bool overflowed)
+{
+    if (overflowed) {
+        reply(Result::Error);
+        return;
+    }
+    lastLine_ = text;
+    parser_ = CommandParser(text);
+    executing_ = true;
+}
+
+void Modem::runCommands()
+{
+    while (executing_ && (phase_ == Phase::Command || phase_ == Phase::Held) && call_.sayRoom() >= kLongestReply) {
+        if (parser_.done()) {
+            finishLine(Result::Ok);
+            return;
+        }
+        ModemCommand command;
+        const Outcome outcome = parser_.next(command) ? execute(command) : Outcome::Error;
+        if (outcome == Outcome::Error) finishLine(Result::Error);
+        if (outcome == Outcome::Done) executing_ = false;
+    }
+}
+
+void Modem::finishLine(Result result)
+{
+    executing_ = false;
+    reply(result);
+}
+
+void Modem::reply(Result result)
+{
+    std::string text;
+    appendResult(profile_, result, format_.rate, text);
+    call_.say(text);
+}
+
+void Modem::inform(const std::string& text)
+{
+    std::string framed;
+    appendInformation(profile_, text, framed);
+    call_.say(framed);
 }

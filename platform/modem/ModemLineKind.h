@@ -11,23 +11,27 @@
 #include "platform/lines/ByteTransport.h"
 #include "platform/lines/Clock.h"
 #include "platform/lines/LineKind.h"
-#include "platform/modem/Phonebook.h"
+#include "platform/modem/Switchboard.h"
 
 class ModemLineKind final : public LineKind {
 public:
-    // All three outlive the kind and its lines; `identity` is what ATI shows.
-    ModemLineKind(Network& network, Clock& clock, Phonebook& phonebook, std::string identity)
-        : network_(network), clock_(clock), phonebook_(phonebook), identity_(std::move(identity))
-    {
-    }
+    // The identity ATI shows is cut to this length.
+    static constexpr std::size_t kLongestIdentity = 200;
+
+    // All three outlive the kind and its lines: the switchboard places the
+    // modems' calls, the network takes their callers. `identity` is what ATI
+    // shows, one line.
+    ModemLineKind(Switchboard& switchboard, Network& network, Clock& clock, std::string identity);
     bool claims(const char* name) const override;
     bool reachesOutside(const char*) const override { return true; }
     // Null for a malformed name, and when the port to answer on cannot be had.
     std::unique_ptr<Line> open(const char* name) override;
+    const char* name() const override { return "modem"; }
+    std::vector<const char*> forms() const override { return {"modem", "modem:[ADDRESS:]PORT"}; }
 
 private:
+    Switchboard& switchboard_;
     Network& network_;
     Clock& clock_;
-    Phonebook& phonebook_;
     std::string identity_;
 };

@@ -9,8 +9,7 @@
 #include <cstring>
 
 namespace {
-// How long a client keeps trying one address that does not answer.
-constexpr DWORD kConnectTimeoutMs = 10000;
+// How often a connect that waits looks whether its transport was given up.
 constexpr DWORD kConnectSliceMs = 50;
 constexpr int kSendBuffer = 16384;
 
@@ -62,6 +61,9 @@ struct ConnectAttempt {
     ConnectFailure failure = ConnectFailure::None;
     std::string host;
     std::uint16_t port = 0;
+    DWORD started = 0;  // GetTickCount() when the connect began
+    DWORD timeout = 0;  // how long an answer is waited for, in milliseconds
+    bool timeUp() const { return GetTickCount() - started >= timeout; }  // wraps around safely
     // The thread holds a reference to the plug-in's module, so that a host
     // unloading the plug-in while a name server is slow to answer does not
     // pull the code from under it.
@@ -70,11 +72,11 @@ struct ConnectAttempt {
 
 enum class Outcome { Connected, Refused, NoAnswer, Other };
 
-// Waits up to the time limit for a non-blocking connect, in short slices so
-// that a transport given up meanwhile is noticed.
+// Waits until the attempt's time is up for a non-blocking connect, in short
+// slices so that a transport given up meanwhile is noticed.
 Outcome finishConnect(SOCKET socket, const ConnectAttempt& attempt)
 {
-    for (DWORD waited = 0; waited < kConnectTimeoutMs; waited += kConnectSliceMs) {
+    while (!attempt.timeUp()) {
         if (attempt.stage.load() == ConnectAttempt::Abandoned) return Outcome::Other;
         fd_set writable, failed;
         FD_ZERO(&writable);
@@ -113,9 +115,9 @@ Outcome tryAddress(const addrinfo& address, const ConnectAttempt& attempt, SOCKE
     return outcome;
 }
 
-// Resolves the name and tries each address in turn. When none connects, an
-// address that never answered says more than one that refused, and one that
-// refused more than any other failure.
+// Resolves the name and tries each address in turn until the time is up. When
+// none connects, an address that never answered says more than one that
+// refused, and one that refused more than any other failure.
 void connectAttempt(ConnectAttempt& attempt)
 {
     addrinfo hints;
@@ -134,6 +136,10 @@ void connectAttempt(ConnectAttempt& attempt)
     ConnectFailure failure = ConnectFailure::Other;
     for (addrinfo* address = found; address && attempt.stage.load() == ConnectAttempt::Pending;
          address = address->ai_next) {
+        if (attempt.timeUp()) {
+            failure = ConnectFailure::NoAnswer;
+            break;
+        }
         const Outcome outcome = tryAddress(*address, attempt, connected);
         if (outcome == Outcome::Connected) break;
         if (outcome == Outcome::NoAnswer) failure = ConnectFailure::NoAnswer;
@@ -241,12 +247,17 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<ByteTransport> WinsockNetwork::connect(const std::string& host, std::uint16_t port)
+// The connect's own limit is only a ceiling: the caller's time to wait decides.
+std::unique_ptr<ByteTransport> WinsockNetwork::connect(const std::string& host, std::uint16_t port,
+                                                       std::uint32_t timeoutMilliseconds)
 {
     if (!startWinsock()) return nullptr;
     auto attempt = std::make_shared<ConnectAttempt>();
     attempt->host = host;
     attempt->port = port;
+    attempt->started = GetTickCount();
+    attempt->timeout = timeoutMilliseconds < kLongestConnectMilliseconds ? timeoutMilliseconds
+                                                                          : kLongestConnectMilliseconds;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runConnect),
                        &attempt->module);
     auto* forThread = new std::shared_ptr<ConnectAttempt>(attempt);

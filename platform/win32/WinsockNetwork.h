@@ -7,6 +7,7 @@
 
 class WinsockNetwork final : public Network {
 public:
-    std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port) override;
+    std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port,
+                                           std::uint32_t timeoutMilliseconds) override;
     std::unique_ptr<Listener> listen(const std::string& address, std::uint16_t port) override;
 };

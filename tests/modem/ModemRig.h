@@ -1,5 +1,6 @@
 // A modem on a fake network, driven the way the device drives a line: one
-// tick a millisecond, a byte read when one waits, a byte written when CTS is on.
+// tick a millisecond with its service step, a byte read when one waits, a
+// byte written when CTS is on.
 #pragma once
 
 #include <map>
@@ -26,7 +27,7 @@ inline std::string text(const std::vector<std::uint8_t>& bytes) { return std::st
 struct ModemRig {
     explicit ModemRig(bool listening = false)
     {
-        modem = std::make_unique<Modem>(Modem::Services{network, clock, phonebook},
+        modem = std::make_unique<Modem>(Modem::Services{switchboard, clock},
                                         listening ? network.listen("127.0.0.1", 2323) : nullptr, "RS232C modem 1.0");
         modem->setFormat(LineFormat{9600, 8, Parity::None, StopBits::One, false});
         modem->setControl(Control::Dtr, true);
@@ -44,6 +45,7 @@ struct ModemRig {
     void tick(std::string& heard)
     {
         clock.now += 1000;
+        modem->service();
         std::uint8_t errors = 0;
         std::uint32_t waiting = 0;
         modem->pollErrors(errors, waiting);
@@ -89,5 +91,6 @@ struct ModemRig {
     FakeClock clock;
     FakeNetwork network;
     FakePhonebook phonebook;
+    Switchboard switchboard{network, phonebook};
     std::unique_ptr<Modem> modem;
 };

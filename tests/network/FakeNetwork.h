@@ -22,6 +22,8 @@ struct FakeWire {
     bool peerGone = false;  // after what it sent, the peer hung up
     bool released = false;  // the line let go of the transport
     int receiveCalls = 0;
+    int serviceCalls = 0;
+    std::uint32_t timeoutMilliseconds = 0;  // what connect() was given
 
     void answer() { connecting = TransportState::Open; }
     void refuse()
@@ -59,6 +61,7 @@ public:
         }
         return got;
     }
+    void service(std::uint64_t) override { ++wire_->serviceCalls; }
     std::size_t send(const std::uint8_t* data, std::size_t length) override
     {
         if (wire_->state() != TransportState::Open) return 0;
@@ -103,11 +106,13 @@ private:
 
 class FakeNetwork final : public Network {
 public:
-    std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port) override
+    std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port,
+                                           std::uint32_t timeoutMilliseconds) override
     {
         requests.push_back("connect " + host + " " + std::to_string(port));
         if (refuseAll) return nullptr;
         wires.push_back(std::make_shared<FakeWire>());
+        wires.back()->timeoutMilliseconds = timeoutMilliseconds;
         return std::make_unique<FakeTransport>(wires.back());
     }
     std::unique_ptr<Listener> listen(const std::string& address, std::uint16_t port) override

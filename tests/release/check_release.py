@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the release zip a user downloads.
 
-    check_release.py ZIP TESTED_SHA256 FOLDER
+    check_release.py ZIP TESTED_SHA256 FOLDER BUILD
 
 Unpacks ZIP into FOLDER and checks: exactly the files a release holds, at the
 zip's top level; that SHA256SUMS holds for every one of them; that RS232C.dll
@@ -12,23 +12,27 @@ shows, name every message text the plug-in can show (taken from the code's
 message table) char for char, and read in a window 80 columns wide with no
 katakana word broken across lines; that the sample settings file is plain
 ASCII with CRLF line ends; and that both guides and the sample name every
-settings key and every kind of port name the code takes. Exit status 1 on any
-fault."""
+settings key and every kind of port name the plug-in takes: the COM ports at
+the ends of the dialog's list, and the kinds of line and the forms of their
+names as the host simulator of BUILD (the 64-bit twin of the same sources,
+which Wine runs at full speed) lists them with --list-kinds, from the same
+wiring of the kinds as the plug-in's. Exit status 1 on any fault."""
 import hashlib
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import unicodedata
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "tests/plugin"))
+sys.path[:0] = [os.path.join(ROOT, "tests/plugin"), os.path.join(ROOT, "tools/host")]
 import check_dll  # noqa: E402
+from winehost import WINE, WINESERVER, base_prefix  # noqa: E402
 
 MESSAGE_TABLE = os.path.join(ROOT, "device/Messages.cpp")
 SETTINGS_CODE = os.path.join(ROOT, "ui/Settings.cpp")
-NETWORK_NAMES_CODE = os.path.join(ROOT, "platform/network/LineName.cpp")
-MODEM_NAMES_CODE = os.path.join(ROOT, "platform/modem/ModemLineKind.cpp")
 PHONEBOOK_CODE = os.path.join(ROOT, "plugin/SettingsPhonebook.h")
 FILES = {"RS232C.dll", "hostsim.exe", "README-ja.txt", "README-en.txt", "RS232C-sample.ini", "LICENSE", "SHA256SUMS"}
 GUIDES = ("README-ja.txt", "README-en.txt")
@@ -186,24 +190,44 @@ def settings_keys():
     return keys
 
 
-def port_forms():
-    """The kinds of PORT value the code takes, each as a pattern and what it
-    stands for: the ends of the dialog's COM port list, and every network
-    line prefix followed by the rest of a name."""
+def listed_kinds(build):
+    """[(kind, form)] as `hostsim --list-kinds` of BUILD prints them, run
+    under Wine in a copy of the cached booted prefix."""
+    with tempfile.TemporaryDirectory() as work:
+        log = os.path.join(work, "wine.log")
+        prefix = os.path.join(work, "prefix")
+        subprocess.run(["cp", "-a", base_prefix(log), prefix], check=True)
+        env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+        try:
+            listing = subprocess.run([WINE, os.path.join(build, "hostsim.exe"), "--list-kinds"], env=env,
+                                     capture_output=True, text=True, timeout=300).stdout
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=env, check=False, capture_output=True)
+            subprocess.run([WINESERVER, "-w"], env=env, check=False, capture_output=True)
+    kinds = re.findall(r"^kind (\S+) (\S+)\r?$", listing, re.M)
+    if not {"com", "network", "modem"} <= {kind for kind, _ in kinds}:
+        fault("hostsim --list-kinds of %s listed %r" % (build, listing))
+    return kinds
+
+
+def port_forms(build):
+    """The kinds of PORT value the plug-in takes, each as a pattern and what it
+    stands for: the ends of the dialog's COM port list, and each form of name
+    the program lists whose fixed part is a lower-case word ("modem", or a
+    prefix such as "tcp:" followed by the rest of a name)."""
     listed = re.findall(r'\{"(COM\d+)", \d+\}', source_of(SETTINGS_CODE))
-    table = re.search(r"kPrefixes\[\] = \{(.*?)\n\};", source_of(NETWORK_NAMES_CODE), re.S)
-    prefixes = re.findall(r'\{"([a-z]+:)"', table.group(1)) if table else []
-    if len(listed) < 2 or not prefixes:
-        fault("the port names in %s and %s gave %r and %r" % (SETTINGS_CODE, NETWORK_NAMES_CODE, listed, prefixes))
+    if len(listed) < 2:
+        fault("the port names in %s gave %r" % (SETTINGS_CODE, listed))
         return {}
     forms = {name: r"\b%s\b" % name for name in (listed[0], listed[-1])}
-    forms.update({prefix + "...": r"\b%s\S" % re.escape(prefix) for prefix in prefixes})
-    modem = re.search(r'kName\[\] = "([a-z]+)"', source_of(MODEM_NAMES_CODE))
-    if not modem:
-        fault("%s gave no modem name" % MODEM_NAMES_CODE)
-        return forms
-    forms[modem.group(1)] = r"\b%s\b" % modem.group(1)
-    forms[modem.group(1) + ":..."] = r"\b%s:\S" % modem.group(1)
+    for _, form in listed_kinds(build):
+        fixed = re.match(r"[a-z]+:?", form)
+        if not fixed:
+            continue
+        if fixed.group(0) == form:
+            forms[form] = r"\b%s\b" % re.escape(form)
+        else:
+            forms[fixed.group(0) + "..."] = r"\b%s\S" % re.escape(fixed.group(0))
     return forms
 
 
@@ -278,7 +302,7 @@ def check_sample(top):
 
 
 def main():
-    zip_path, tested, folder = sys.argv[1:4]
+    zip_path, tested, folder, build = sys.argv[1:5]
     texts = message_texts()
     no_texts_outside_the_table()
     top = unpack(zip_path, folder)
@@ -290,7 +314,7 @@ def main():
         faults.extend(check_dll.faults)
         bodies = check_guides(top, texts)
         bodies["RS232C-sample.ini"] = check_sample(top)
-        check_names(bodies, settings_keys(), port_forms(), sections())
+        check_names(bodies, settings_keys(), port_forms(build), sections())
     for text in faults:
         print("FAULT: " + text, file=sys.stderr)
     return 1 if faults else 0

@@ -280,7 +280,7 @@ TEST_F(ThreadStress, NoRaceNoLockInversionNoDeadlock)
     // The run did what it is for: the timer ticked and data moved both ways.
     EXPECT_GT(timer->ticks(), 100u);
     EXPECT_GT(lines.written().size(), 0u);
-    EXPECT_EQ(lines.callsWithoutLocks(), 0) << "a line call without the device's locks";
+    EXPECT_EQ(lines.breaches(), std::vector<std::string>{}) << "the device broke a rule of the line seam";
     EXPECT_GT(bytesReceived, 0u);
 }
 }  // namespace

@@ -66,7 +66,7 @@ protected:
 
     void TearDown() override
     {
-        EXPECT_EQ(lines.callsWithoutLocks(), 0) << "a line call without the device's locks";
+        EXPECT_EQ(lines.breaches(), std::vector<std::string>{}) << "the device broke a rule of the line seam";
         device.destroy();
         lock_order::setViolationHandler(nullptr);
     }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
+#include "device/Messages.h"
 #include "device/ReentrantLock.h"
 
 std::string describeFormat(const LineFormat& format)
@@ -18,133 +20,192 @@ std::string describeFormat(const LineFormat& format)
     return text;
 }
 
-// One open line: every call goes to the catalog's log and script.
+// The catalog's own lock, taken only when several threads may meet here.
+class FakeLines::Guard {
+public:
+    explicit Guard(const FakeLines& lines) : mutex_(lines.keeping_ == Keeping::Everything ? &lines.mutex_ : nullptr)
+    {
+        if (mutex_) mutex_->lock();
+    }
+    ~Guard()
+    {
+        if (mutex_) mutex_->unlock();
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    std::mutex* mutex_;
+};
+
+// Counting alone costs an increment: a benchmark measures the device, not this.
+template <typename Describe>
+inline bool FakeLines::call(LineOp op, Describe describe)
+{
+    const int index = static_cast<int>(op);
+    if (keeping_ == Keeping::Counts) {
+        ++counts_[index];
+        return (failing_ >> index) & 1;
+    }
+    return record(op, keeping_ == Keeping::Everything ? std::string(describe()) : std::string());
+}
+
+bool FakeLines::record(LineOp op, std::string entry)
+{
+    const int index = static_cast<int>(op);
+    Guard guard(*this);
+    ++counts_[index];
+    if (keeping_ == Keeping::Everything) log_.push_back(std::move(entry));
+    if (lock_order::heldDepth(LockRank::Device) == 0) breach("a line call without the device lock");
+    if (op == LineOp::Close && lock_order::heldDepth(LockRank::Register) == 0)
+        breach("a line closed without the register lock");
+    return (failing_ >> index) & 1;
+}
+
+void FakeLines::breach(const char* what)
+{
+    if (std::find(breaches_.begin(), breaches_.end(), what) == breaches_.end()) breaches_.emplace_back(what);
+}
+
+// One open line: every call goes to the catalog's script and records.
 class FakeLine final : public Line {
 public:
-    FakeLines& lines;
-    const std::uint32_t features_;
-
-    FakeLine(FakeLines& owner, std::uint32_t features) : lines(owner), features_(features) {}
+    FakeLine(FakeLines& owner, std::uint32_t features) : lines_(owner), features_(features) {}
     ~FakeLine() override
     {
-        lines.call(LineOp::Close, "Close");
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        --lines.alive_;
+        lines_.call(LineOp::Close, [] { return "Close"; });
+        FakeLines::Guard guard(lines_);
+        --lines_.alive_;
     }
 
     std::uint32_t features() const override { return features_; }
-
     LineState state() override
     {
-        lines.call(LineOp::State, "State");
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        return lines.state_;
+        lines_.call(LineOp::State, [] { return "State"; });
+        FakeLines::Guard guard(lines_);
+        return lines_.state_;
     }
-    void prepare() override { lines.call(LineOp::Prepare, "Prepare"); }
+    void prepare() override { lines_.call(LineOp::Prepare, [] { return "Prepare"; }); }
+    void service() override { lines_.call(LineOp::Service, [] { return "Service"; }); }
 
+    // What a UART cannot do is refused, as a driver refuses it.
     bool setFormat(const LineFormat& format) override
     {
-        if (lines.call(LineOp::SetFormat, "SetFormat " + describeFormat(format))) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        lines.format_ = format;
-        return true;
+        uses(kLineHasFormat);
+        if (lines_.call(LineOp::SetFormat, [&] { return "SetFormat " + describeFormat(format); })) return false;
+        const bool valid = format.rate != 0 && format.dataBits >= 5 && format.dataBits <= 8 &&
+                           static_cast<unsigned>(format.parity) <= 4 && static_cast<unsigned>(format.stopBits) <= 2;
+        FakeLines::Guard guard(lines_);
+        if (valid) lines_.format_ = format;
+        return valid;
     }
     bool setRate(std::uint32_t rate) override
     {
-        if (lines.call(LineOp::SetRate, "SetRate " + std::to_string(rate))) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        lines.format_.rate = rate;
-        return true;
+        uses(kLineHasFormat);
+        if (lines_.call(LineOp::SetRate, [&] { return "SetRate " + std::to_string(rate); })) return false;
+        FakeLines::Guard guard(lines_);
+        if (rate != 0) lines_.format_.rate = rate;
+        return rate != 0;
     }
     bool readFormat(LineFormat& format) override
     {
-        if (lines.call(LineOp::ReadFormat, "ReadFormat")) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        format = lines.format_;
+        uses(kLineHasFormat);
+        if (lines_.call(LineOp::ReadFormat, [] { return "ReadFormat"; })) return false;
+        FakeLines::Guard guard(lines_);
+        format = lines_.format_;
         return true;
     }
 
     bool setControl(Control control, bool on) override
     {
         static const char* const names[] = {"DTR", "RTS", "Break"};
-        if (lines.call(LineOp::SetControl,
-                       std::string("SetControl ") + names[static_cast<int>(control)] + (on ? " on" : " off")))
+        uses(control == Control::Break ? kLineHasBreak : kLineHasControls);
+        if (lines_.call(LineOp::SetControl, [&] {
+                return std::string("SetControl ") + names[static_cast<int>(control)] + (on ? " on" : " off");
+            }))
             return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        bool& line = control == Control::Dtr ? lines.controls_.dtr
-                     : control == Control::Rts ? lines.controls_.rts
-                                               : lines.controls_.sendBreak;
+        FakeLines::Guard guard(lines_);
+        bool& line = control == Control::Dtr   ? lines_.controls_.dtr
+                     : control == Control::Rts ? lines_.controls_.rts
+                                               : lines_.controls_.sendBreak;
         line = on;
         return true;
     }
     bool readInputs(ModemInputs& inputs) override
     {
-        if (lines.call(LineOp::ReadInputs, "ReadInputs")) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        inputs = lines.inputs_;
+        if (lines_.call(LineOp::ReadInputs, [] { return "ReadInputs"; })) return false;
+        FakeLines::Guard guard(lines_);
+        inputs = lines_.inputs_;
         return true;
     }
     bool pollErrors(std::uint8_t& errors, std::uint32_t& waiting) override
     {
-        if (lines.call(LineOp::PollErrors, "PollErrors")) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        errors = lines.errors_;
-        lines.errors_ = 0;
-        waiting = static_cast<std::uint32_t>(lines.input_.size());
+        if (lines_.call(LineOp::PollErrors, [] { return "PollErrors"; })) return false;
+        FakeLines::Guard guard(lines_);
+        errors = lines_.errors_;
+        lines_.errors_ = 0;
+        waiting = static_cast<std::uint32_t>(lines_.input_.size()) + lines_.overstated_ + (lines_.forever_ ? 1 : 0);
         return true;
     }
 
     bool readByte(std::uint8_t& byte) override
     {
-        if (lines.call(LineOp::ReadByte, "ReadByte")) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        if (lines.input_.empty()) return false;
-        byte = lines.input_.front();
-        lines.input_.pop_front();
+        if (lines_.call(LineOp::ReadByte, [] { return "ReadByte"; })) return false;
+        if (lines_.forever_) {
+            byte = lines_.foreverByte_;
+            return true;
+        }
+        FakeLines::Guard guard(lines_);
+        if (lines_.input_.empty()) return false;
+        byte = lines_.input_.front();
+        lines_.input_.pop_front();
+        if (lines_.keeping_ != FakeLines::Keeping::Counts) lines_.delivered_.push_back(static_cast<char>(byte));
         return true;
     }
     bool writeByte(std::uint8_t byte) override
     {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "WriteByte 0x%02X", byte);
-        if (lines.call(LineOp::WriteByte, entry)) return false;
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        lines.written_ += static_cast<char>(byte);
-        return true;
+        const bool failing = lines_.call(LineOp::WriteByte, [&] {
+            char entry[32];
+            std::snprintf(entry, sizeof entry, "WriteByte 0x%02X", byte);
+            return std::string(entry);
+        });
+        if (lines_.keeping_ == FakeLines::Keeping::Counts) return !failing;
+        FakeLines::Guard guard(lines_);
+        lines_.written_.push_back(static_cast<char>(byte));
+        return !failing;
     }
     void discard() override
     {
-        lines.call(LineOp::Discard, "Discard");
-        std::lock_guard<std::mutex> guard(lines.mutex_);
-        lines.input_.clear();
+        lines_.call(LineOp::Discard, [] { return "Discard"; });
+        FakeLines::Guard guard(lines_);
+        lines_.input_.clear();
     }
-    void restored() override { lines.call(LineOp::Restored, "Restored"); }
+    void restored() override { lines_.call(LineOp::Restored, [] { return "Restored"; }); }
+
+private:
+    void uses(std::uint32_t feature)
+    {
+        if ((features_ & feature) == feature) return;
+        FakeLines::Guard guard(lines_);
+        lines_.breach("a line asked for a feature it lacks");
+    }
+
+    FakeLines& lines_;
+    const std::uint32_t features_;
 };
 
-FakeLines::FakeLines() : format_{9600, 8, Parity::None, StopBits::One, false} {}
-
-void FakeLines::checkLocks(LineOp op)
-{
-    const bool deviceHeld = lock_order::heldDepth(LockRank::Device) > 0;
-    const bool registerHeld = lock_order::heldDepth(LockRank::Register) > 0;
-    if (!deviceHeld || (op == LineOp::Close && !registerHeld)) ++callsWithoutLocks_;
-}
-
-bool FakeLines::call(LineOp op, const std::string& entry)
-{
-    std::lock_guard<std::mutex> guard(mutex_);
-    checkLocks(op);
-    log_.push_back(entry);
-    ops_.push_back(op);
-    return failing_.count(op) != 0;
-}
+FakeLines::FakeLines(Keeping keeping) : keeping_(keeping), format_{9600, 8, Parity::None, StopBits::One, false} {}
 
 std::unique_ptr<Line> FakeLines::open(const char* name)
 {
-    const bool failing = call(LineOp::Open, std::string("Open ") + name);
-    std::lock_guard<std::mutex> guard(mutex_);
+    const bool failing = call(LineOp::Open, [&] { return std::string("Open ") + name; });
+    Guard guard(*this);
+    if (keeping_ != Keeping::Counts) {
+        if (alive_ > 0) breach("a second line opened while one is open");
+        if (strnlen(name, kMaxPortNameLength + 1) > kMaxPortNameLength) breach("a line name longer than the settings hold");
+    }
     if (failing || refused_.count(name)) return nullptr;
-    opened_.emplace_back(name);
+    if (keeping_ != Keeping::Counts) opened_.emplace_back(name);
     ++alive_;
     controls_ = Controls{};
     return std::make_unique<FakeLine>(*this, features_);
@@ -152,8 +213,13 @@ std::unique_ptr<Line> FakeLines::open(const char* name)
 
 bool FakeLines::reachesOutside(const char* name)
 {
-    call(LineOp::ReachesOutside, std::string("ReachesOutside ") + name);
-    std::lock_guard<std::mutex> guard(mutex_);
+    call(LineOp::ReachesOutside, [&] { return std::string("ReachesOutside ") + name; });
+    return marksOutside(name);
+}
+
+bool FakeLines::marksOutside(const char* name) const
+{
+    Guard guard(*this);
     const std::string text(name);
     return std::any_of(outside_.begin(), outside_.end(),
                        [&](const std::string& prefix) { return text.rfind(prefix, 0) == 0; });
@@ -161,130 +227,168 @@ bool FakeLines::reachesOutside(const char* name)
 
 void FakeLines::setInputs(const ModemInputs& inputs)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     inputs_ = inputs;
 }
 
 void FakeLines::addErrors(std::uint8_t errors)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     errors_ |= errors;
 }
 
 void FakeLines::receive(const std::string& bytes)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     input_.insert(input_.end(), bytes.begin(), bytes.end());
+}
+
+void FakeLines::receiveForever(std::uint8_t byte)
+{
+    Guard guard(*this);
+    forever_ = true;
+    foreverByte_ = byte;
+}
+
+void FakeLines::overstateWaiting(std::uint32_t extra)
+{
+    Guard guard(*this);
+    overstated_ = extra;
 }
 
 void FakeLines::fail(LineOp op, bool failing)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (failing)
-        failing_.insert(op);
-    else
-        failing_.erase(op);
+    Guard guard(*this);
+    const std::uint32_t bit = 1u << static_cast<int>(op);
+    failing_ = failing ? failing_ | bit : failing_ & ~bit;
 }
 
 void FakeLines::refuseOpenOf(const std::string& name)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     refused_.insert(name);
 }
 
 void FakeLines::setFeatures(std::uint32_t features)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     features_ = features;
 }
 
 void FakeLines::setFormat(const LineFormat& format)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     format_ = format;
 }
 
 void FakeLines::setState(LineState state)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     state_ = state;
 }
 
 void FakeLines::reachOutsideWith(const std::string& prefix)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     outside_.push_back(prefix);
 }
 
 std::vector<std::string> FakeLines::log() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return log_;
 }
 
 std::vector<std::string> FakeLines::logSince(std::size_t first) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return std::vector<std::string>(log_.begin() + static_cast<std::ptrdiff_t>(std::min(first, log_.size())), log_.end());
 }
 
 std::size_t FakeLines::callCount() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return log_.size();
+    Guard guard(*this);
+    std::size_t total = 0;
+    for (std::size_t count : counts_) total += count;
+    return total;
 }
 
 std::size_t FakeLines::countOf(LineOp op) const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return static_cast<std::size_t>(std::count(ops_.begin(), ops_.end(), op));
+    Guard guard(*this);
+    return counts_[static_cast<int>(op)];
 }
 
 void FakeLines::clearLog()
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     log_.clear();
-    ops_.clear();
+    counts_.fill(0);
 }
 
 std::vector<std::string> FakeLines::opened() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return opened_;
 }
 
 int FakeLines::linesAlive() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return alive_;
 }
 
 std::string FakeLines::written() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return written_;
+}
+
+std::string FakeLines::delivered() const
+{
+    Guard guard(*this);
+    return delivered_;
+}
+
+void FakeLines::clearBytes()
+{
+    Guard guard(*this);
+    written_.clear();
+    delivered_.clear();
 }
 
 std::size_t FakeLines::pendingInput() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return input_.size();
 }
 
 LineFormat FakeLines::currentFormat() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return format_;
+}
+
+ModemInputs FakeLines::inputs() const
+{
+    Guard guard(*this);
+    return inputs_;
+}
+
+bool FakeLines::fails(LineOp op) const
+{
+    Guard guard(*this);
+    return (failing_ >> static_cast<int>(op)) & 1;
 }
 
 FakeLines::Controls FakeLines::controls() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Guard guard(*this);
     return controls_;
 }
 
-int FakeLines::callsWithoutLocks() const
+std::vector<std::string> FakeLines::breaches() const
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return callsWithoutLocks_;
+    Guard guard(*this);
+    return breaches_;
 }

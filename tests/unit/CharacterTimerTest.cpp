@@ -45,9 +45,10 @@ TEST_F(CharacterTimer, PeriodFollowsTheFormatTheLineRunsWith)
 
 TEST_F(CharacterTimer, PeriodIsNeverZero)
 {
-    // A hand-edited settings file locking 0-bit characters at 115200: one stop
-    // bit alone lasts 0.87 timer units.
+    // A hand-edited settings file locking 0-bit characters at 115200, and a
+    // line that reports them: one stop bit alone lasts 0.87 timer units.
     loadSettings(makeSettings("COM1", 1, 115200, 0, 0, 0));
+    lines.setFormat({115200, 0, Parity::None, StopBits::One, false});
     programAsync(0x4E);
     host.fireTimes(2);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{1, 1, 1}));
@@ -72,8 +73,12 @@ TEST_F(CharacterTimer, EveryTickArmsTheNextCharacterTime)
     EXPECT_EQ(host.fireTimes(3), 3);
     EXPECT_EQ(host.periods(), (std::vector<std::int32_t>{94, 94, 94}));
     EXPECT_TRUE(host.running());
-    // The format was read at the mode byte; ticks do not read it again.
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>(3, "PollErrors")));
+    // One service step for the line each; the format was read at the mode
+    // byte, and ticks do not read it again.
+    const std::vector<std::string> tick = {"Service", "PollErrors"};
+    std::vector<std::string> ticks;
+    for (int i = 0; i < 3; ++i) ticks.insert(ticks.end(), tick.begin(), tick.end());
+    EXPECT_EQ(logSinceMark(), ticks);
 }
 
 // Transfers, with the transmitter and receiver enabled and CTS on.
@@ -98,14 +103,14 @@ TEST_F(Transfer, AByteLeavesOnTheSecondTick)
     mark();
 
     host.fire();  // holding -> shift: the TxRDY interrupt
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "ReadInputs"}));
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Service", "PollErrors", "ReadInputs"}));
     EXPECT_TRUE(lines.written().empty());
     EXPECT_EQ(host.irqCount(), 1);
     EXPECT_EQ(device.readStatus() & (kStatusTxReady | kStatusTxEmpty), kStatusTxReady);
 
     mark();
     host.fire();  // shift -> line: the TxEMPTY interrupt
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "WriteByte 0x41"}));
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Service", "PollErrors", "WriteByte 0x41"}));
     EXPECT_EQ(host.irqCount(), 2);
 
     host.fire();  // nothing left to do
@@ -125,7 +130,8 @@ TEST_F(Transfer, ReceiveSendAdvanceInOneTickRaiseOnce)
 
     host.fire();
 
-    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"PollErrors", "ReadByte", "WriteByte 0x41", "ReadInputs"}));
+    EXPECT_EQ(logSinceMark(),
+              (std::vector<std::string>{"Service", "PollErrors", "ReadByte", "WriteByte 0x41", "ReadInputs"}));
     EXPECT_EQ(host.irqCount(), 1);
     EXPECT_EQ(chip().txShift, 'B');
     EXPECT_EQ(device.readData(), 'Z');
@@ -180,7 +186,7 @@ TEST_F(Transfer, UnreadByteLeavesTheRestOnTheLine)
     host.fire();
     mark();
     host.fire();
-    EXPECT_EQ(logSinceMark(), std::vector<std::string>{"PollErrors"});  // no read while one is held
+    EXPECT_EQ(logSinceMark(), (std::vector<std::string>{"Service", "PollErrors"}));  // no read while one is held
     EXPECT_EQ(lines.pendingInput(), 1u);
     EXPECT_EQ(device.readData(), 'X');
     host.fire();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "tools/host/Console.h"
 #include "tools/host/HostMachine.h"
 #include "tools/host/HostModel.h"
@@ -108,12 +110,30 @@ private:
 };
 }  // namespace
 
+// In virtual time the machine stands still between commands, but a line may
+// still hold the guest's last bytes: a network line hands them on at its next
+// service step, which comes with a tick a millisecond (real time) or more
+// after its last. The machine runs on for a few milliseconds, as it would in
+// an emulator, so that they have left when the command ends.
+void runOn()
+{
+    if (!hostTimer().virtualClock()) return;
+    LARGE_INTEGER frequency, started, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
+    do {
+        if (!letTimePass()) return;
+        QueryPerformanceCounter(&now);
+    } while ((now.QuadPart - started.QuadPart) * 1000 < 5 * frequency.QuadPart);
+}
+
 Transfer transfer(const std::vector<std::uint8_t>& out, std::size_t want, const TransferLimits& limits)
 {
     std::vector<std::uint8_t> received;
     Block block(out, want, received);
     Transfer result = drive(block, limits, nullptr);
     result.data.swap(received);
+    if (result.sent > 0 && std::string(result.end) == "done") runOn();
     return result;
 }
 

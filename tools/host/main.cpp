@@ -15,6 +15,9 @@
 //   --terminal PORT the guest programs the USART for 8N1 with its receive
 //                   and transmit interrupts and hands its side to PORT (a
 //                   second serial port) until a line comes on standard input
+//   --list-kinds    prints the kinds of line a PORT name can give, one form a
+//                   line ("kind network tcp:HOST[:PORT]"), wired as the
+//                   plug-in wires them, and exits
 //
 // Commands come from the script file, or from standard input without one;
 // see README.md for the list. The emulator host is the default because it
@@ -28,6 +31,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/lines/LineKinds.h"
+#include "platform/win32/PerformanceCounterClock.h"
+#include "platform/win32/Win32CommApi.h"
+#include "platform/win32/WinsockNetwork.h"
 #include "tools/host/CommTrace.h"
 #include "tools/host/CommandInput.h"
 #include "tools/host/Commands.h"
@@ -48,6 +55,7 @@ struct Options {
     HostModel host = HostModel::Emulator;
     std::string terminal;
     std::string script;
+    bool listKinds = false;
 };
 
 bool parse(int argc, char** argv, Options& options)
@@ -61,6 +69,7 @@ bool parse(int argc, char** argv, Options& options)
         else if (a == "--baud") options.baud = value();
         else if (a == "--clock") options.clock = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
         else if (a == "--virtual") options.virtualTime = true;
+        else if (a == "--list-kinds") options.listKinds = true;
         else if (a == "--host") {
             const std::string model = value();
             if (model == "emulator") options.host = HostModel::Emulator;
@@ -82,6 +91,20 @@ std::string besideProgram(const char* name)
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string program(path, length);
     return program.substr(0, program.find_last_of("\\/") + 1) + name;
+}
+
+// The kinds of line the plug-in's sources wire, listed from the same wiring.
+int listKinds()
+{
+    Win32CommApi comm;
+    WinsockNetwork network;
+    PerformanceCounterClock clock;
+    struct NoNumbers final : Phonebook {
+        std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
+    } phonebook;
+    const LineKinds kinds(LineServices{comm, network, clock, phonebook, ""});
+    for (const std::string& line : kinds.listing()) std::printf("kind %s\n", line.c_str());
+    return 0;
 }
 
 // Runs the commands as they come; between them the emulator's loop keeps the
@@ -109,9 +132,10 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: hostsim [--dll PATH] [--ini PATH] [--port NAME] [--baud RATE] [--clock HZ] "
-                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [script]\n");
+                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--list-kinds] [script]\n");
         return 2;
     }
+    if (options.listKinds) return listKinds();
     if (options.dll.empty()) options.dll = besideProgram("RS232C.dll");
     options.ini = absolutePath(options.ini);
     if (!options.port.empty()) WritePrivateProfileStringA("RS-232C", "PORT", options.port.c_str(), options.ini.c_str());

@@ -1,5 +1,5 @@
 // A first-in first-out queue of bytes with a fixed capacity, so that no
-// buffer of the modem grows with what a remote or the guest sends: a full
+// buffer of a connection grows with what a peer or the guest sends: a full
 // queue refuses bytes, and its owner holds the sender back instead.
 #pragma once
 
@@ -10,7 +10,6 @@
 template <std::size_t Capacity>
 class ByteQueue {
 public:
-    static constexpr std::size_t capacity() { return Capacity; }
     std::size_t size() const { return count_; }
     std::size_t room() const { return Capacity - count_; }
     bool empty() const { return count_ == 0; }
@@ -32,29 +31,12 @@ public:
         return true;
     }
 
-    std::uint8_t front() const { return bytes_[start_]; }
-
     std::uint8_t pop()
     {
         const std::uint8_t byte = bytes_[start_];
         start_ = (start_ + 1) % Capacity;
         --count_;
         return byte;
-    }
-
-    // The bytes from the front up to the end of the storage, without taking
-    // them: for handing to a sender that may take fewer.
-    const std::uint8_t* contiguous(std::size_t& length) const
-    {
-        length = count_ < Capacity - start_ ? count_ : Capacity - start_;
-        return bytes_.data() + start_;
-    }
-
-    void drop(std::size_t length)
-    {
-        if (length > count_) length = count_;
-        start_ = (start_ + length) % Capacity;
-        count_ -= length;
     }
 
     void clear()

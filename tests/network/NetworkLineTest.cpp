@@ -1,17 +1,16 @@
-// Network lines over a fake network and a hand-turned clock: their phases,
-// the bounded buffers and flow control, the listener's next caller, the raw
-// stream, and the Telnet line's remote serial port.
+// The network lines as the device sees them, over a fake network and a
+// hand-turned clock: a client that connects and is gone when its peer
+// leaves, the listener's next caller, and the Telnet line's remote serial
+// port. The engine beneath them is tested once, in ConnectionTest.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
+#include "platform/network/Connection.h"
 #include "platform/network/NetworkLineKind.h"
-#include "platform/network/StreamLine.h"
 #include "tests/network/FakeNetwork.h"
 #include "tests/network/TelnetStreams.h"
 
-using Phase = StreamLine::Phase;
 using namespace telnet;
 using namespace rfc2217;
 
@@ -21,14 +20,15 @@ protected:
     // Opens a line by its name; the far end of a client's connection is `wire`.
     void open(const char* name)
     {
-        line.reset(static_cast<StreamLine*>(kind.open(name).release()));
+        line = kind.open(name);
         ASSERT_NE(line, nullptr);
         if (!network.wires.empty()) wire = network.wires.back();
     }
-    // Lets a millisecond pass and the line do its socket work.
+    // A millisecond passes and the line has its service step.
     LineState poll()
     {
-        clock.now += StreamLine::kPumpIntervalMicroseconds;
+        clock.now += Connection::kWorkInterval;
+        line->service();
         return line->state();
     }
     ModemInputs inputs()
@@ -64,32 +64,18 @@ protected:
     FakeNetwork network;
     FakeClock clock;
     NetworkLineKind kind{network, clock};
-    std::unique_ptr<StreamLine> line;
+    std::unique_ptr<Line> line;
     std::shared_ptr<FakeWire> wire;
 };
 
 std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 }  // namespace
 
-TEST(StreamLinePhases, OnlyTheseMovesAreAllowed)
-{
-    const Phase all[] = {Phase::Connecting, Phase::Listening, Phase::Connected, Phase::Gone};
-    const std::vector<std::pair<Phase, Phase>> allowed = {
-        {Phase::Connecting, Phase::Connected}, {Phase::Connecting, Phase::Gone},     // a client connects or fails
-        {Phase::Listening, Phase::Connected},                                        // a caller arrives
-        {Phase::Connected, Phase::Gone},       {Phase::Connected, Phase::Listening},  // the peer hangs up
-    };
-    for (Phase from : all)
-        for (Phase to : all) {
-            const bool expected = std::find(allowed.begin(), allowed.end(), std::make_pair(from, to)) != allowed.end();
-            EXPECT_EQ(StreamLine::canMove(from, to), expected) << int(from) << " -> " << int(to);
-        }
-}
-
 TEST_F(NetworkLine, ClientConnectsCarriesBytesAndIsGoneWhenThePeerLeaves)
 {
     open("tcp:bbs.example.org:23");
     EXPECT_EQ(network.requests, std::vector<std::string>{"connect bbs.example.org 23"});
+    EXPECT_EQ(wire->timeoutMilliseconds, NetworkLineKind::kConnectTimeoutMilliseconds);
     EXPECT_EQ(line->features(), 0u);
     EXPECT_EQ(poll(), LineState::Connecting);
     EXPECT_EQ(lines(), "");  // nothing leaves the guest until someone is there
@@ -97,7 +83,6 @@ TEST_F(NetworkLine, ClientConnectsCarriesBytesAndIsGoneWhenThePeerLeaves)
 
     wire->answer();
     EXPECT_EQ(poll(), LineState::Open);
-    EXPECT_EQ(line->phase(), Phase::Connected);
     EXPECT_EQ(lines(), "CDK");
     write("hi");
     wire->peerSends("bye");
@@ -113,7 +98,8 @@ TEST_F(NetworkLine, ClientConnectsCarriesBytesAndIsGoneWhenThePeerLeaves)
     EXPECT_EQ(readAll(), "bye");
     EXPECT_TRUE(wire->released);
 
-    // One that never answers is gone as soon as connecting fails.
+    // One that is refused, or never answers in the kind's time, is gone as
+    // soon as connecting fails.
     open("tcp:127.0.0.1:9");
     wire->refuse();
     EXPECT_EQ(poll(), LineState::Gone);
@@ -137,12 +123,10 @@ TEST_F(NetworkLine, ListenerTakesTheNextCallerAfterAHangUp)
     poll();
     first->peerGone = true;
     EXPECT_EQ(poll(), LineState::Connecting);  // listening again
-    EXPECT_EQ(line->phase(), Phase::Listening);
     EXPECT_TRUE(first->released);
     EXPECT_EQ(text(first->fromLine), "to first");
 
-    poll();
-    EXPECT_EQ(line->phase(), Phase::Connected);
+    EXPECT_EQ(poll(), LineState::Open);
     second->peerSends("two");
     poll();
     EXPECT_EQ(readAll(), "onetwo");  // nothing the first caller sent is lost
@@ -152,91 +136,6 @@ TEST_F(NetworkLine, ListenerTakesTheNextCallerAfterAHangUp)
     EXPECT_TRUE(queue.released);
 }
 
-// The input buffer holds 4096 bytes; the rest stays with the network until
-// the guest has read some, and nothing is lost or reordered.
-TEST_F(NetworkLine, InputIsBoundedAndArrivesInOrder)
-{
-    open("tcp:127.0.0.1:7");
-    wire->answer();
-    std::string flood;
-    for (int i = 0; i < 10000; ++i) flood.push_back(static_cast<char>(i * 7));
-    wire->peerSends(flood);
-    poll();
-    EXPECT_EQ(waiting(), StreamLine::kInputCapacity);
-    EXPECT_EQ(wire->toLine.size(), flood.size() - StreamLine::kInputCapacity);
-
-    std::string got;
-    std::uint8_t byte = 0;
-    for (int round = 0; round < 100000 && got.size() < flood.size(); ++round) {
-        if (line->readByte(byte)) got.push_back(static_cast<char>(byte));
-        if (round % 97 == 0) poll();
-        EXPECT_LE(waiting(), StreamLine::kInputCapacity);
-    }
-    EXPECT_EQ(got, flood);
-}
-
-TEST_F(NetworkLine, CtsDropsWhileTheGuestsBytesCannotLeave)
-{
-    open("tcp:127.0.0.1:7");
-    wire->answer();
-    poll();
-    wire->sendRoom = 0;
-    write(std::string(StreamLine::kOutputHighWater - 1, 'a'));
-    EXPECT_TRUE(inputs().cts);
-    write("b");
-    EXPECT_FALSE(inputs().cts);
-    EXPECT_TRUE(inputs().dsr && inputs().dcd);  // still connected
-
-    wire->sendRoom = 100;
-    poll();
-    EXPECT_TRUE(inputs().cts);
-    wire->sendRoom = static_cast<std::size_t>(-1);
-    poll();
-    EXPECT_EQ(text(wire->fromLine), std::string(StreamLine::kOutputHighWater - 1, 'a') + "b");
-}
-
-TEST_F(NetworkLine, SocketWorkRunsAtMostOnceAMillisecond)
-{
-    open("tcp:127.0.0.1:7");
-    wire->answer();
-    poll();
-    const int before = wire->receiveCalls;
-    for (int i = 0; i < 50; ++i) {
-        inputs();
-        waiting();
-        line->state();
-    }
-    EXPECT_EQ(wire->receiveCalls, before);
-    clock.now += StreamLine::kPumpIntervalMicroseconds - 1;
-    inputs();
-    EXPECT_EQ(wire->receiveCalls, before);
-    clock.now += 1;
-    inputs();
-    EXPECT_EQ(wire->receiveCalls, before + 1);
-}
-
-// A peer that keeps asking for answers and never reads them: the line stops
-// reading it, so what it owes the peer stays bounded.
-TEST_F(NetworkLine, PeerThatNeverReadsItsAnswersIsNotReadEither)
-{
-    open("telnet:127.0.0.1:23");
-    wire->answer();
-    wire->sendRoom = 0;
-    const std::size_t asked = 100000 * 3;
-    for (std::size_t i = 0; i < asked / 3; ++i) wire->peerSends(Bytes{kIac, kDo, 24});
-    for (int i = 0; i < 1000; ++i) poll();
-    // Each request read owes a three-byte answer; reading stops at the limit.
-    const std::size_t read = asked - wire->toLine.size();
-    EXPECT_LE(read, StreamLine::kOutputLimit + 1024);
-    EXPECT_TRUE(wire->fromLine.empty());
-
-    // Once the peer reads, the line reads it again.
-    wire->sendRoom = static_cast<std::size_t>(-1);
-    for (int i = 0; i < 10; ++i) poll();
-    EXPECT_GT(asked - wire->toLine.size(), read);
-    EXPECT_EQ(wire->fromLine.size() % 3, 0u);
-}
-
 class TelnetNetworkLine : public NetworkLine {
 protected:
     void SetUp() override
@@ -244,6 +143,7 @@ protected:
         open("telnet:serial-server:2217");
         wire->answer();
         poll();
+        poll();  // connected, then served: the session's greeting goes
     }
     void serverAgrees()
     {
@@ -258,30 +158,18 @@ protected:
     }
 };
 
-TEST_F(TelnetNetworkLine, SettingsWaitForTheServerThenReachTheRemotePort)
+// When the settings go is the COM-PORT client's (Rfc2217ClientTest); the
+// line puts the guest's in its terms.
+TEST_F(TelnetNetworkLine, TheGuestsSettingsReachTheRemotePortInItsTerms)
 {
-    EXPECT_FALSE(wire->fromLine.empty());  // the session's greeting
-    wire->fromLine.clear();
     LineFormat format{};
     ASSERT_TRUE(line->readFormat(format));
     EXPECT_EQ(format.rate, 9600u);
     EXPECT_DOUBLE_EQ(bitsPerCharacter(format), 9.0);
-
     ASSERT_TRUE(line->setFormat({19200, 7, Parity::Even, StopBits::Two, true}));
-    ASSERT_TRUE(line->setControl(Control::Dtr, true));
-    poll();
-    EXPECT_TRUE(wire->fromLine.empty());  // remembered only
-
     serverAgrees();
-    const std::vector<Bytes> all = commandsSent();
-    ASSERT_EQ(all.size(), 10u);
-    EXPECT_EQ(all[3], (Bytes{kSetBaudRate, 0, 0, 0x4B, 0x00}));
-    EXPECT_EQ(all[4], (Bytes{kSetDataSize, 7}));
-    EXPECT_EQ(all[5], (Bytes{kSetParity, kParityEven}));
-    EXPECT_EQ(all[6], (Bytes{kSetStopSize, kStopTwo}));
-    EXPECT_EQ(all[7], (Bytes{kSetControl, kControlDtrOn}));
+    commandsSent();
 
-    // Each setting in the server's terms, as it changes.
     const struct {
         LineFormat format;
         std::vector<Bytes> sent;
@@ -296,12 +184,17 @@ TEST_F(TelnetNetworkLine, SettingsWaitForTheServerThenReachTheRemotePort)
         poll();
         EXPECT_EQ(commandsSent(), c.sent);
     }
+    // What no serial port takes (from a save block, say) is refused, not sent.
+    EXPECT_FALSE(line->setFormat({300, 37, Parity::Space, StopBits::One, true}));
+    EXPECT_FALSE(line->setRate(0));
+    poll();
+    EXPECT_TRUE(commandsSent().empty());
     const struct {
         Control control;
         bool on;
         std::uint8_t value;
     } controls[] = {{Control::Rts, true, kControlRtsOn}, {Control::Break, true, kControlBreakOn},
-                    {Control::Break, false, kControlBreakOff}, {Control::Dtr, false, kControlDtrOff}};
+                    {Control::Break, false, kControlBreakOff}, {Control::Dtr, true, kControlDtrOn}};
     for (const auto& c : controls) {
         ASSERT_TRUE(line->setControl(c.control, c.on));
         poll();
@@ -340,7 +233,7 @@ TEST_F(TelnetNetworkLine, TheRemotePortsLinesAndErrorsReachTheGuest)
         EXPECT_EQ(lines(), c.lines) << int(c.modemState);
     }
     wire->sendRoom = 0;  // the server's CTS is on, but the guest's bytes are not leaving
-    write(std::string(StreamLine::kOutputHighWater, 'x'));
+    write(std::string(Connection::kOutboundHighWater, 'x'));
     EXPECT_EQ(lines(), "DRK");
 
     wire->peerSends(serverSays(kNotifyLineState, 0x02 | 0x04 | 0x08 | 0x01));

@@ -1,12 +1,15 @@
-// A network line over a transport whose peer, network and clock are all the
-// fuzzer's, with the guest's calls in between.
+// A network line, and the connection engine beneath it, over a transport
+// whose peer, network and clock are all the fuzzer's, with the guest's calls
+// in between.
 //
 // Input: a byte that picks the line (0 a raw client, 1 a Telnet client,
 // 2 a listener), then operations, each a byte (its value modulo 12) and
 // sometimes an argument: the peer sends N bytes, the network takes N*16 more,
 // the peer answers (or a caller calls), the peer hangs up, time passes, the
 // guest writes a byte, reads a byte, reads the modem lines, polls errors,
-// asks the state, changes a setting, discards its input.
+// the line has its service step, the guest changes a setting, discards its
+// input. Only the service step may reach the transport; a client once gone
+// stays gone, a listener is never gone.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,8 +17,8 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
+#include "platform/network/Connection.h"
 #include "platform/network/NetworkLineKind.h"
-#include "platform/network/StreamLine.h"
 #include "tests/network/FakeNetwork.h"
 
 namespace {
@@ -28,7 +31,7 @@ struct Session {
     explicit Session(std::uint8_t kind) : lineKind(network, clock), raw(kind % 3 != 1)
     {
         static const char* const names[] = {"tcp:peer:23", "telnet:peer:23", "listen:5000"};
-        line.reset(static_cast<StreamLine*>(lineKind.open(names[kind % 3]).release()));
+        line = lineKind.open(names[kind % 3]);
         listening = kind % 3 == 2;
     }
 
@@ -42,7 +45,7 @@ struct Session {
     FakeNetwork network;
     FakeClock clock;
     NetworkLineKind lineKind;
-    std::unique_ptr<StreamLine> line;
+    std::unique_ptr<Line> line;
     bool raw;
     bool listening = false;
     std::vector<std::shared_ptr<FakeWire>> callers;
@@ -52,9 +55,12 @@ struct Session {
 
 void step(Session& s, FuzzInput& in)
 {
-    StreamLine& line = *s.line;
+    Line& line = *s.line;
     FakeWire* far = s.far();
-    switch (in.byte() % 12) {
+    const std::uint8_t op = in.byte() % 12;
+    const int receives = far ? far->receiveCalls : 0;
+    const int services = far ? far->serviceCalls : 0;
+    switch (op) {
     case 0: {
         std::size_t length = 0;
         const std::uint8_t* bytes = in.bytes(in.byte(), length);
@@ -93,7 +99,7 @@ void step(Session& s, FuzzInput& in)
     case 7: {
         ModemInputs inputs{true, true, true, true};
         FUZZ_CHECK(line.readInputs(inputs), "a network line could not read its inputs");
-        if (line.phase() != StreamLine::Phase::Connected)
+        if (line.state() != LineState::Open)
             FUZZ_CHECK(!inputs.cts && !inputs.dsr && !inputs.dcd && !inputs.ring, "lines on with no one there");
         break;
     }
@@ -101,11 +107,11 @@ void step(Session& s, FuzzInput& in)
         std::uint8_t errors = 0;
         std::uint32_t waiting = 0;
         FUZZ_CHECK(line.pollErrors(errors, waiting), "a network line could not poll");
-        FUZZ_CHECK(waiting <= StreamLine::kInputCapacity, "the input buffer outgrew its bound");
+        FUZZ_CHECK(waiting <= Connection::kInboundCapacity, "the input buffer outgrew its bound");
         if (s.raw) FUZZ_CHECK(errors == 0, "a raw line reported line errors");
         break;
     }
-    case 9: line.state(); break;
+    case 9: line.service(); break;
     case 10: {
         const std::uint8_t which = in.byte();
         const bool taken = (which & 3) == 0   ? line.setFormat({in.u32(), 8, Parity::Even, StopBits::Two, true})
@@ -119,6 +125,9 @@ void step(Session& s, FuzzInput& in)
         s.discarded = true;
         break;
     }
+    if (op >= 5 && op != 9 && far)
+        FUZZ_CHECK(far->receiveCalls == receives && far->serviceCalls == services,
+                   "a call other than the service step reached the transport");
 }
 }  // namespace
 
@@ -127,10 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput in(data, size);
     Session s(in.byte());
     while (!in.empty()) {
-        const StreamLine::Phase before = s.line->phase();
+        const LineState before = s.line->state();
         step(s, in);
-        const StreamLine::Phase after = s.line->phase();
-        FUZZ_CHECK(before == after || StreamLine::canMove(before, after), "the line made a move it may not make");
+        const LineState after = s.line->state();
+        FUZZ_CHECK(before != LineState::Gone || after == LineState::Gone, "a line came back once gone");
+        FUZZ_CHECK(!s.listening || after != LineState::Gone, "a listener is gone");
     }
     // A raw client is a wire: what the guest read is what the peer sent, in
     // order, and what left is what the guest wrote.

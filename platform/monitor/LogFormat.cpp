@@ -124,10 +124,11 @@ bool LogFormat::appendText(std::string& out, const std::uint8_t* bytes, const bo
 std::uint64_t LogFormat::pauseLimit() const
 {
     const std::uint32_t rate = format_.rate ? format_.rate : 1;
-    return static_cast<std::uint64_t>(4 * bitsPerCharacter(format_) * 1000000.0 / rate);
+    const auto characters = static_cast<std::uint64_t>(kPauseCharacters * bitsPerCharacter(format_) * 1000000.0 / rate);
+    return characters > kShortestPause ? characters : kShortestPause;
 }
 
-void LogFormat::writeRow(std::string& out, int next, bool groupEnds)
+bool LogFormat::writeRow(std::string& out, int next, bool groupEnds)
 {
     Row& row = row_;
     bool usedNext = false;
@@ -143,24 +144,32 @@ void LogFormat::writeRow(std::string& out, int next, bool groupEnds)
     }
     if (groupEnds) {
         row.active = false;
-        return;
+        return usedNext;
     }
     row.continuation = row.continuation || row.count > 0;
     row.count = 0;
     row.skip = usedNext ? 1 : 0;
+    return usedNext;
 }
 
 void LogFormat::takeByte(LineDirection direction, std::uint64_t time, std::uint8_t byte, bool masked,
                          std::string& out)
 {
-    if (row_.active && (direction != row_.direction || time > row_.lastTime + pauseLimit())) writeRow(out, -1, true);
-    if (row_.active && row_.count == kRowBytes) writeRow(out, masked ? -1 : byte, false);
+    const int next = masked ? -1 : byte;
+    std::size_t skip = 0;
+    if (row_.active && direction != row_.direction) {
+        writeRow(out, -1, true);
+    } else if (row_.active && time > row_.lastTime + pauseLimit()) {
+        // The same way after a pause: a character split by it is still shown whole.
+        skip = writeRow(out, next, true) ? 1 : 0;
+    }
+    if (row_.active && row_.count == kRowBytes) writeRow(out, next, false);
     if (!row_.active) {
         row_.active = true;
         row_.continuation = false;
         row_.direction = direction;
         row_.count = 0;
-        row_.skip = 0;
+        row_.skip = skip;
     }
     if (row_.count == 0) row_.firstTime = time;
     row_.bytes[row_.count] = masked ? 0 : byte;
@@ -171,7 +180,13 @@ void LogFormat::takeByte(LineDirection direction, std::uint64_t time, std::uint8
 
 void LogFormat::idle(std::uint64_t now, std::string& out)
 {
-    if (row_.active && now > row_.lastTime + pauseLimit()) writeRow(out, -1, true);
+    // A row that ends in the first byte of a two-byte character waits longer
+    // for its second, so that a pause in the middle of it is not shown as two
+    // broken bytes.
+    const bool halfCharacter = row_.active && row_.count > 0 && !row_.masked[row_.count - 1] &&
+                               isShiftJisLead(row_.bytes[row_.count - 1]);
+    const std::uint64_t limit = pauseLimit() + (halfCharacter ? kHalfCharacterWait : 0);
+    if (row_.active && now > row_.lastTime + limit) writeRow(out, -1, true);
 }
 
 void LogFormat::end(std::string& out)

@@ -16,8 +16,11 @@
 // Bytes that go one way without a pause form a group: its first row carries
 // the direction, the rows after it none. A new group starts when the
 // direction changes, after any event, and after a pause of more than four
-// character times at the line's rate and format. A character whose two
-// Shift-JIS bytes fall on two rows is shown on the first.
+// character times at the line's rate and format, and at least 20 ms: the
+// times are the computer's, and an emulator runs its machine in bursts (a
+// frame of the screen at a time), so a shorter gap is the emulator's rhythm
+// rather than the line's. A character whose two Shift-JIS bytes fall on two
+// rows, or on both sides of a pause, is shown on the first.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +34,9 @@
 class LogFormat {
 public:
     static constexpr std::size_t kRowBytes = 16;
+    static constexpr double kPauseCharacters = 4;
+    static constexpr std::uint64_t kShortestPause = 20000;       // microseconds
+    static constexpr std::uint64_t kHalfCharacterWait = 1000000;  // microseconds
     static constexpr const char* kLineEnd = "\r\n";
 
     // The lines that start one opening of the line in the log.
@@ -70,7 +76,8 @@ private:
     };
 
     void takeByte(LineDirection direction, std::uint64_t time, std::uint8_t byte, bool masked, std::string& out);
-    void writeRow(std::string& out, int next, bool groupEnds);
+    // Returns whether `next` was shown with the row.
+    bool writeRow(std::string& out, int next, bool groupEnds);
     void event(std::uint64_t time, const std::string& text, std::string& out);
     void frame(const RecordHeader& record, const std::uint8_t* payload, std::string& out);
     std::string inputsText(std::uint8_t inputs);

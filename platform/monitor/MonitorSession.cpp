@@ -70,9 +70,12 @@ void MonitorSession::take(const RecordHeader& record, const std::uint8_t* payloa
 
 void MonitorSession::pass()
 {
+    // The time is read first: every record stamped before it is in the queue
+    // by now, so a group the pass ends for its pause has really paused.
+    const std::uint64_t passStarted = now();
     queue_.takeAll([this](const RecordHeader& record, const std::uint8_t* payload) { take(record, payload); });
     if (stopped()) return;
-    format_.idle(now(), logText_);
+    format_.idle(passStarted, logText_);
     write();
 }
 

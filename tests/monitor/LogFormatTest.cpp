@@ -104,21 +104,34 @@ TEST(LogGroups, LongGroupsContinueOnRowsWithoutDirectionAndKeepCharactersWhole)
     EXPECT_EQ(lines[1], "    0.014992      A0 70 71                                         pq");
 }
 
-TEST(LogGroups, ThePauseFollowsTheRateAndFormat)
+TEST(LogGroups, ThePauseFollowsTheRateAndFormatAndKeepsCharactersWhole)
 {
-    Feed feed;
+    Feed slow;
     const std::uint32_t rate = 300;
-    feed.record(RecordKind::Rate, 0, 1, &rate, sizeof rate);
+    slow.record(RecordKind::Rate, 0, 1, &rate, sizeof rate);
     // 9 bits at 300 bit/s is 30 ms a character: 100 ms is not a pause there.
-    feed.bytes(RecordKind::Sent, 10, 100000, "ab");
-    EXPECT_EQ(feed.lines().size(), 2u);  // the rate, one group
+    slow.bytes(RecordKind::Sent, 10, 100000, "ab");
+    EXPECT_EQ(slow.lines().size(), 2u);  // the rate, one group
 
+    // At 9600 bit/s a pause is 20 ms, however short four characters are.
     Feed idle;
     idle.bytes(RecordKind::Sent, 0, k9600, "ab");
-    idle.format.idle(k9600 * 3, idle.out);
-    EXPECT_EQ(idle.out, "");  // still in its pause
-    idle.format.idle(k9600 * 6, idle.out);
+    idle.format.idle(15000, idle.out);
+    EXPECT_EQ(idle.out, "");
+    idle.format.idle(25000, idle.out);
     EXPECT_NE(idle.out.find("61 62"), std::string::npos);  // shown once it has paused long enough
+
+    // A pause between the two bytes of a character: shown whole on the first
+    // row, and the row waits longer for its second byte.
+    Feed split;
+    split.bytes(RecordKind::Sent, 0, k9600, "x\x82");
+    split.format.idle(25000, split.out);
+    EXPECT_EQ(split.out, "");
+    split.bytes(RecordKind::Sent, 50000, k9600, "\xA0y");
+    EXPECT_EQ(split.lines(), (std::vector<std::string>{
+                                 "    0.000000  TX  78 82                                            xあ",
+                                 "    0.050000  TX  A0 79                                            y",
+                             }));
 }
 
 TEST(LogEvents, EachEventInWords)

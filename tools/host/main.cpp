@@ -15,6 +15,9 @@
 //   --terminal PORT the guest programs the USART for 8N1 with its receive
 //                   and transmit interrupts and hands its side to PORT (a
 //                   second serial port) until a line comes on standard input
+//   --monitor       prints the plug-in's line monitor log as it grows (the
+//                   log the settings' MONITOR names; hostsim-monitor.log
+//                   beside them when they name none)
 //
 // Commands come from the script file, or from standard input without one;
 // see README.md for the list. The emulator host is the default because it
@@ -36,6 +39,7 @@
 #include "tools/host/EmulatorWindow.h"
 #include "tools/host/HostMachine.h"
 #include "tools/host/HostModel.h"
+#include "tools/host/MonitorFollower.h"
 
 namespace {
 struct Options {
@@ -47,6 +51,7 @@ struct Options {
     bool virtualTime = false;
     HostModel host = HostModel::Emulator;
     std::string terminal;
+    bool monitor = false;
     std::string script;
 };
 
@@ -61,6 +66,7 @@ bool parse(int argc, char** argv, Options& options)
         else if (a == "--baud") options.baud = value();
         else if (a == "--clock") options.clock = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
         else if (a == "--virtual") options.virtualTime = true;
+        else if (a == "--monitor") options.monitor = true;
         else if (a == "--host") {
             const std::string model = value();
             if (model == "emulator") options.host = HostModel::Emulator;
@@ -109,7 +115,7 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: hostsim [--dll PATH] [--ini PATH] [--port NAME] [--baud RATE] [--clock HZ] "
-                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [script]\n");
+                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--monitor] [script]\n");
         return 2;
     }
     if (options.dll.empty()) options.dll = besideProgram("RS232C.dll");
@@ -119,6 +125,7 @@ int main(int argc, char** argv)
         WritePrivateProfileStringA("RS-232C", "LOCK", "1", options.ini.c_str());
         WritePrivateProfileStringA("RS-232C", "BAUDRATE", options.baud.c_str(), options.ini.c_str());
     }
+    if (options.monitor) startMonitorFollower(monitorLogOf(options.ini));
 
     HostMachine& machine = hostMachine();
     startHost(options.host, options.virtualTime ? HostTimer::Clock::Virtual : HostTimer::Clock::RealTime);
@@ -162,6 +169,7 @@ int main(int argc, char** argv)
     stopHost();
     emulatorWindow().close();
     stopAlertWatcher();
+    stopMonitorFollower();
     say("bye");
     return status;
 }

@@ -19,6 +19,7 @@
 #include "device/Line.h"
 #include "platform/lines/ByteTransport.h"
 #include "platform/lines/Clock.h"
+#include "platform/lines/LineEvents.h"
 #include "platform/modem/ByteQueue.h"
 #include "platform/modem/CallAddress.h"
 #include "platform/modem/CommandLine.h"
@@ -29,7 +30,7 @@
 #include "platform/modem/ResultCodes.h"
 #include "platform/network/TelnetSession.h"
 
-class Modem final : public Line {
+class Modem final : public Line, public ReportsLineEvents {
 public:
     // What the modem works with; each must outlive it.
     struct Services {
@@ -55,6 +56,9 @@ public:
     // text ATI shows (the product's name and version).
     Modem(Services services, std::unique_ptr<Listener> listener, std::string identity);
     ~Modem() override;
+
+    // The monitor hears its command lines and result codes.
+    void reportEventsTo(LineEvents* events) override { events_ = events; }
 
     std::uint32_t features() const override { return kLineHasFormat | kLineHasControls; }
     LineState state() override;
@@ -160,4 +164,5 @@ private:
     std::string executingLine_;
     CommandParser parser_{""};
     bool executing_ = false;
+    LineEvents* events_ = nullptr;  // the monitor's, when it wraps this modem
 };

@@ -3,12 +3,15 @@
 // happens when the log cannot be written or the writer falls behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/monitor/MonitorLine.h"
 #include "platform/monitor/MonitorMessages.h"
+#include "platform/modem/Modem.h"
 #include "platform/monitor/MonitoredCatalog.h"
 #include "tests/monitor/MonitorRig.h"
+#include "tests/network/FakeNetwork.h"
 #include "tests/support/FakeLine.h"
 
 namespace {
@@ -263,4 +266,36 @@ TEST_F(Monitor, ALineWithEventsReportsThemAndItsSecretsStayOutOfTheFiles)
         EXPECT_EQ(file.find("xyzzy"), std::string::npos);
         EXPECT_EQ(file.find("hunter2"), std::string::npos);
     }
+}
+
+TEST_F(Monitor, AModemsCommandLinesAndResultCodesAreLoggedInTheirPlaces)
+{
+    FakeNetwork network;
+    FakeClock modemClock;
+    class NoNumbers final : public Phonebook {
+        std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
+    } phonebook;
+    class Modems final : public LineCatalog {
+    public:
+        explicit Modems(Modem::Services services) : services_(services) {}
+        std::unique_ptr<Line> open(const char*) override { return std::make_unique<Modem>(services_, nullptr, "test"); }
+        bool reachesOutside(const char*) override { return true; }
+
+    private:
+        Modem::Services services_;
+    } modems(Modem::Services{network, modemClock, phonebook});
+    auto catalog = catalogOver(modems);
+    std::unique_ptr<Line> line = catalog.open("modem");
+    ASSERT_TRUE(line->setFormat(LineFormat{9600, 8, Parity::None, StopBits::One, false}));
+    for (char c : std::string("ATE0\r")) line->writeByte(static_cast<std::uint8_t>(c));
+    std::uint8_t byte;
+    for (int tick = 0; tick < 20; ++tick) {
+        modemClock.now += 1000;
+        line->readByte(byte);
+    }
+    line.reset();
+    const std::vector<std::string> logged = log();
+    const auto at = [&](const std::string& text) { return std::find(logged.begin(), logged.end(), text) - logged.begin(); };
+    EXPECT_LT(at("--  modem command: ATE0"), at("--  modem result: OK"));
+    EXPECT_LT(at("--  modem result: OK"), static_cast<long>(logged.size()));
 }

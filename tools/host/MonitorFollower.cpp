@@ -10,6 +10,7 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kSettleMs = 150;
 
 std::string path;
+std::string addedTo;      // the settings file hostsim gave MONITOR, taken out again at the end
 std::string partial;      // a line not yet ended
 unsigned long long offset = 0;
 HANDLE thread = nullptr;
@@ -89,6 +90,7 @@ std::string monitorLogOf(const std::string& ini)
     if (!value[0]) {
         lstrcpynA(value, "hostsim-monitor.log", sizeof value);
         WritePrivateProfileStringA("RS-232C", "MONITOR", value, ini.c_str());
+        addedTo = ini;
     }
     const std::string written = value;
     if (written.size() >= 2 && (written[1] == ':' || written[0] == '\\' || written[0] == '/')) return written;
@@ -118,4 +120,6 @@ void stopMonitorFollower()
     CloseHandle(thread);
     thread = nullptr;
     follow(true);
+    // A run without --monitor then logs nothing, as before.
+    if (!addedTo.empty()) WritePrivateProfileStringA("RS-232C", "MONITOR", nullptr, addedTo.c_str());
 }

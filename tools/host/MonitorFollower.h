@@ -4,8 +4,8 @@
 
 #include <string>
 
-// The log path the settings file `ini` names (MONITOR in [RS-232C]), set to
-// hostsim-monitor.log beside it first when it names none.
+// The log path the settings file `ini` names (MONITOR in [RS-232C]); when
+// it names none, hostsim-monitor.log beside it, for this run only.
 std::string monitorLogOf(const std::string& ini);
 void startMonitorFollower(const std::string& path);
 // Prints what the log still holds, then stops.

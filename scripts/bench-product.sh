@@ -21,7 +21,7 @@
 # --monitor measures instead what the line monitor costs: the twin's 115200
 # rows of every line kind with the monitor off and on, twice in turn (off,
 # on, off, on), since the machine's load moves more than the monitor does.
-# About 15 minutes.
+# About 8 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 emulated=""

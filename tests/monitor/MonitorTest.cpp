@@ -208,6 +208,13 @@ TEST_F(Monitor, AFileThatCannotBeWrittenIsToldOnceAndTheLineCarriesOn)
     }
     ASSERT_EQ(alert.shown.size(), 2u);
     EXPECT_EQ(alert.shown[1], std::string(kMonitorWriteFailedPrefix) + folder.path("full.log"));
+    const std::string stoppedAt = readFile(folder.path("full.log"));
+    platform.failAfter = -1;  // room again: the monitor stays stopped all the same
+    EXPECT_TRUE(line->writeByte('y'));
+    platform.pass();
+    line.reset();
+    EXPECT_EQ(readFile(folder.path("full.log")), stoppedAt);
+    EXPECT_EQ(alert.shown.size(), 2u);
 }
 
 TEST_F(Monitor, AWriterThatFallsBehindLosesRecordsAndSaysHowMany)

@@ -1,4 +1,5 @@
-// The size limit with one rotation, and what a file that cannot be written does.
+// The size limit with one rotation. (A file that cannot be written: the
+// monitor's tests, where the user hears of it.)
 #include <gtest/gtest.h>
 
 #include "platform/monitor/RotatingFile.h"
@@ -32,23 +33,4 @@ TEST(RotatingFile, AWriteThatWouldPassTheLimitRotatesToNameDotOne)
     EXPECT_TRUE(full.write("y"));
     EXPECT_EQ(readFile(path + ".1"), "[new][rotated]klmnopqrst[again]x");
     EXPECT_EQ(readFile(path), "[new]y");
-}
-
-TEST(RotatingFile, AFileThatCannotBeWrittenStopsForGood)
-{
-    ScratchFolder folder;
-    NativeMonitorPlatform native;
-    RotatingFile missingFolder(native, folder.path("no such folder/line.log"), 1000, prologue);
-    EXPECT_TRUE(missingFolder.write(""));  // nothing to write, nothing tried
-    EXPECT_FALSE(missingFolder.write("a"));
-
-    SteppedPlatform full;  // a disk that fills up after 12 bytes
-    full.failAfter = 12;
-    const std::string path = folder.path("full.log");
-    RotatingFile file(full, path, 1000, prologue);
-    EXPECT_TRUE(file.write("abcdef"));  // 5 + 6
-    EXPECT_FALSE(file.write("ghij"));
-    full.failAfter = -1;  // room again: the file stays stopped all the same
-    EXPECT_FALSE(file.write("k"));
-    EXPECT_EQ(readFile(path), "[new]abcdef");
 }

@@ -252,12 +252,7 @@ void LogFormat::take(const RecordHeader& record, const std::uint8_t* payload, st
     case RecordKind::Sent: takeByte(LineDirection::FromGuest, time, record.arg, false, out); return;
     case RecordKind::SentMasked: takeByte(LineDirection::FromGuest, time, 0, true, out); return;
     case RecordKind::Received: takeByte(LineDirection::ToGuest, time, record.arg, false, out); return;
-    case RecordKind::SentRefused: {
-        char line[64];
-        std::snprintf(line, sizeof line, "TX %02X not taken by the line: lost", record.arg);
-        event(time, line, out);
-        return;
-    }
+    case RecordKind::SentRefused: event(time, "the line did not take the last byte sent: lost", out); return;
     case RecordKind::Open: event(time, "open " + text, out); return;
     case RecordKind::Close: event(time, "close " + text, out); return;
     case RecordKind::OpenFailed: event(time, "open " + text + " failed: the line could not be opened", out); return;

@@ -132,15 +132,16 @@ bool MonitorLine::readByte(std::uint8_t& byte)
 
 bool MonitorLine::writeByte(std::uint8_t byte)
 {
-    const bool taken = line_->writeByte(byte);
+    // Recorded before it is handed on: a modem reports the command line this
+    // byte ends while it takes it, and the byte comes first.
     const RawBytes shown = rawBytes_.load(std::memory_order_relaxed);
-    if (!taken) {
-        session_->record(RecordKind::SentRefused, shown == RawBytes::Shown ? byte : 0);
-    } else {
+    if (shown == RawBytes::Shown) session_->record(RecordKind::Sent, byte);
+    else if (shown == RawBytes::Secret) session_->record(RecordKind::SentMasked);
+    const bool taken = line_->writeByte(byte);
+    if (taken)
         ++sent_;
-        if (shown == RawBytes::Shown) session_->record(RecordKind::Sent, byte);
-        else if (shown == RawBytes::Secret) session_->record(RecordKind::SentMasked);
-    }
+    else
+        session_->record(RecordKind::SentRefused);
     return taken;
 }
 

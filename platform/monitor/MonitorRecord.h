@@ -8,7 +8,7 @@
 enum class RecordKind : std::uint8_t {
     Sent,             // arg: the byte the guest sent and the line took
     SentMasked,       // a byte the guest sent while it typed a secret
-    SentRefused,      // arg: a byte the line did not take (lost, as on a wire)
+    SentRefused,      // the line did not take the byte just sent (lost, as on a wire)
     Received,         // arg: the byte the guest's side read
     Open,             // payload: the line's name
     OpenFailed,       // payload: the name that could not be opened

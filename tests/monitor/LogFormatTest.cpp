@@ -160,7 +160,7 @@ TEST(LogEvents, EachEventInWords)
         {RecordKind::InputsUnreadable, 0, nullptr, 0, "the line's modem inputs cannot be read"},
         {RecordKind::Errors, kLineErrorParity | kLineErrorOverrun, nullptr, 0, "receive error: parity, overrun"},
         {RecordKind::State, static_cast<std::uint8_t>(LineState::Gone), nullptr, 0, "gone: the line was lost"},
-        {RecordKind::SentRefused, 0x41, nullptr, 0, "TX 41 not taken by the line: lost"},
+        {RecordKind::SentRefused, 0, nullptr, 0, "the line did not take the last byte sent: lost"},
         {RecordKind::ModemResult, 0, "CONNECT 9600", 12, "modem result: CONNECT 9600"},
         {RecordKind::Dropped, 0, &lost, sizeof lost, "lost 42 records here: the monitor fell behind"},
         {RecordKind::Close, 0, "COM1: 3 bytes sent, 0 received", 30, "close COM1: 3 bytes sent, 0 received"},

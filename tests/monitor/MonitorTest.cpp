@@ -303,6 +303,10 @@ TEST_F(Monitor, AModemsCommandLinesAndResultCodesAreLoggedInTheirPlaces)
     line.reset();
     const std::vector<std::string> logged = log();
     const auto at = [&](const std::string& text) { return std::find(logged.begin(), logged.end(), text) - logged.begin(); };
+    const auto typed = std::find_if(logged.begin(), logged.end(), [](const std::string& line) {
+                           return line.rfind("TX  41 54 45 30 0D ", 0) == 0;
+                       }) - logged.begin();
+    EXPECT_LT(typed, at("--  modem command: ATE0"));  // the bytes that made the command, first
     EXPECT_LT(at("--  modem command: ATE0"), at("--  modem result: OK"));
     EXPECT_LT(at("--  modem result: OK"), static_cast<long>(logged.size()));
 }

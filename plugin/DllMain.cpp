@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include "platform/lines/LineKinds.h"
+#include "platform/monitor/MonitoredCatalog.h"
 #include "platform/win32/PerformanceCounterClock.h"
 #include "platform/win32/Win32CommApi.h"
+#include "platform/win32/Win32MonitorPlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinsockNetwork.h"
 #include "plugin/PluginModule.h"
+#include "plugin/SettingsMonitor.h"
 #include "plugin/SettingsPhonebook.h"
 #include "plugin/Win32Module.h"
 #include "ui/StatusPanel.h"
@@ -33,6 +36,15 @@ public:
 LineKinds lineKinds(LineServices{commApi, network, monotonicClock, phonebook,
                                  RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT});
 Win32UserAlert userAlert;
+// The line monitor, when the settings name a log, wraps whichever line opens.
+class ModuleMonitorSettings final : public MonitorSettingsSource {
+public:
+    MonitorSettings read() override { return SettingsMonitor(settingsFile, plugin().settingsPath).read(); }
+} monitorSettings;
+Win32MonitorPlatform monitorPlatform;
+MonitoredCatalog monitoredLines(lineKinds, monitorSettings,
+                                {&monitorPlatform, &monotonicClock, &userAlert,
+                                 RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT});
 }  // namespace
 
 HINSTANCE moduleInstance() { return instance; }
@@ -41,7 +53,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         instance = module;
-        loadPlugin(Platform{&lineKinds, &userAlert, &panelFieldPoster()}, &statusPanel(), &settingsFile);
+        loadPlugin(Platform{&monitoredLines, &userAlert, &panelFieldPoster()}, &statusPanel(), &settingsFile);
         loadLedBitmaps(module);
     } else if (reason == DLL_PROCESS_DETACH) {
         unloadPlugin();

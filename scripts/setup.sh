@@ -20,6 +20,7 @@ packages=(
   ser2net python3-serial
   ppp ckermit lrzsz inetutils-telnetd inetutils-telnet ucspi-tcp netcat-openbsd
   qemu-user wine32:i386 gcc-i686-linux-gnu libc6-dev-i386-cross
+  tshark
 )
 
 sudo=""
@@ -44,6 +45,10 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # tshark reads the line monitor's captures in the tests; it is never run
+  # to capture, so wireshark-common's question (let other users capture?)
+  # is answered no before it is asked.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo debconf-set-selections
   wait_for_dpkg
   $sudo apt-get update -q
   needs_update=0

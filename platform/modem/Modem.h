@@ -19,6 +19,7 @@
 
 #include "device/Line.h"
 #include "platform/lines/Clock.h"
+#include "platform/lines/LineEvents.h"
 #include "platform/modem/CommandLine.h"
 #include "platform/modem/CommandParser.h"
 #include "platform/modem/EscapeGuard.h"
@@ -27,7 +28,7 @@
 #include "platform/modem/Switchboard.h"
 #include "platform/network/Connection.h"
 
-class Modem final : public Line {
+class Modem final : public Line, public ReportsLineEvents {
 public:
     // What the modem works with; each must outlive it.
     struct Services {
@@ -42,6 +43,9 @@ public:
     // `listener` is null for a modem that only dials; `identity` is the
     // text ATI shows (the product's name and version), one line.
     Modem(Services services, std::unique_ptr<Listener> listener, std::string identity);
+
+    // The monitor hears its command lines and result codes.
+    void reportEventsTo(LineEvents* events) override { events_ = events; }
 
     std::uint32_t features() const override { return kLineHasFormat | kLineHasControls; }
     LineState state() override { return LineState::Open; }  // a call that ends is NO CARRIER, never a line gone
@@ -134,4 +138,5 @@ private:
     std::string lastLine_;
     CommandParser parser_{""};
     bool executing_ = false;
+    LineEvents* events_ = nullptr;  // the monitor's, when it wraps this modem
 };

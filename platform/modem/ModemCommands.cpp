@@ -258,6 +258,7 @@ void Modem::commandByte(std::uint8_t byte)
 
 void Modem::startLine(const std::string& text, bool overflowed)
 {
+    if (events_) events_->modemCommand("AT" + text);
     if (overflowed) {
         reply(Result::Error);
         return;
@@ -291,6 +292,9 @@ void Modem::reply(Result result)
 {
     std::string text;
     appendResult(profile_, result, format_.rate, text);
+    const std::size_t first = text.find_first_not_of("\r\n");
+    if (events_ && first != std::string::npos)
+        events_->modemResult(text.substr(first, text.find_last_not_of("\r\n") + 1 - first));
     call_.say(text);
 }
 

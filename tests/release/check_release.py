@@ -31,7 +31,8 @@ sys.path[:0] = [os.path.join(ROOT, "tests/plugin"), os.path.join(ROOT, "tools/ho
 import check_dll  # noqa: E402
 from winehost import WINE, WINESERVER, base_prefix  # noqa: E402
 
-MESSAGE_TABLE = os.path.join(ROOT, "device/Messages.cpp")
+# The device's messages, and the line monitor's.
+MESSAGE_TABLES = [os.path.join(ROOT, "device/Messages.cpp"), os.path.join(ROOT, "platform/monitor/MonitorMessages.cpp")]
 SETTINGS_CODE = os.path.join(ROOT, "ui/Settings.cpp")
 PHONEBOOK_CODE = os.path.join(ROOT, "plugin/SettingsPhonebook.h")
 FILES = {"RS232C.dll", "hostsim.exe", "README-ja.txt", "README-en.txt", "RS232C-sample.ini", "LICENSE", "SHA256SUMS"}
@@ -76,16 +77,18 @@ def c_literal_bytes(body):
 
 
 def message_texts():
-    """{name: text} of every message in the code's table, decoded from Shift-JIS."""
-    with open(MESSAGE_TABLE, encoding="utf-8") as f:
-        source = f.read()
+    """{name: text} of every message in the code's tables, decoded from Shift-JIS."""
     texts = {}
-    for name, body in re.findall(r"^const char (k\w+)\[\d*\] =\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", source, re.M):
-        text = c_literal_bytes(body).decode("cp932")
-        # A text kept as the part after the port name is shown with one in front.
-        texts[name] = "%s" + text if name.endswith("Suffix") else text
-    if len(texts) < 4:
-        fault("the message table %s gave only %r" % (MESSAGE_TABLE, sorted(texts)))
+    for table in MESSAGE_TABLES:
+        with open(table, encoding="utf-8") as f:
+            source = f.read()
+        for name, body in re.findall(r"^const char (k\w+)\[\d*\] =\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", source, re.M):
+            text = c_literal_bytes(body).decode("cp932")
+            # A text kept as the part after the port name is shown with one in
+            # front; one kept as the part before a file's path, with one after.
+            texts[name] = "%s" + text if name.endswith("Suffix") else text + "%p" if name.endswith("Prefix") else text
+    if len(texts) < 5:
+        fault("the message tables %s gave only %r" % (MESSAGE_TABLES, sorted(texts)))
     return texts
 
 
@@ -282,7 +285,11 @@ def check_guides(top, texts):
         if shown_version not in body:
             fault("%s does not name the version the host shows, %r" % (guide, shown_version))
         for name, text in texts.items():
-            if "%s" in text:
+            if text.endswith("%p"):
+                # Shown with a file's path after it: the guide shows it with one.
+                if not re.search(re.escape(text[:-2]) + r"[A-Za-z]:\\\S+", body):
+                    fault("%s does not show %s, %r, with a path in it" % (guide, name, text))
+            elif "%s" in text:
                 # Shown with the port name in front: the guide shows it with one.
                 before, after = text.split("%s", 1)
                 pattern = re.escape(before) + r"[A-Za-z]+[0-9]*" + re.escape(after)

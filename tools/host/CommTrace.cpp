@@ -86,6 +86,9 @@ BOOL WINAPI timedReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD done
 
 BOOL WINAPI timedWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped)
 {
+    // The line monitor writes its log from a thread of its own: only the
+    // port's writes are the line's calls.
+    if (handle != trace().port) return realWriteFile(handle, buffer, size, done, overlapped);
     Stopwatch watch(kWriteFile);
     return realWriteFile(handle, buffer, size, done, overlapped);
 }

@@ -58,6 +58,24 @@ void sayWithText(const std::string& line, const std::string& text)
     LeaveCriticalSection(&consoleLock());
 }
 
+void sayUtf8(const std::string& line)
+{
+    EnterCriticalSection(&consoleLock());
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode, written;
+    if (GetConsoleMode(output, &mode)) {
+        std::wstring wide(line.size() + 1, L'\0');
+        const int count = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0],
+                                              static_cast<int>(wide.size()));
+        WriteConsoleW(output, wide.data(), count > 0 ? static_cast<DWORD>(count) : 0, &written, nullptr);
+    } else {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    LeaveCriticalSection(&consoleLock());
+}
+
 std::string hexOf(const std::uint8_t* bytes, std::size_t count)
 {
     static const char digits[] = "0123456789ABCDEF";

@@ -11,4 +11,7 @@ void say(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // quotes: as UTF-8 when the output is a pipe or a file, in the console's own
 // characters when it is a console.
 void sayWithText(const std::string& line, const std::string& text);
+// Prints a line of UTF-8 text: as it is on a pipe or a file, in the console's
+// own characters on a console.
+void sayUtf8(const std::string& line);
 std::string hexOf(const std::uint8_t* bytes, std::size_t count);

@@ -18,6 +18,9 @@
 //   --list-kinds    prints the kinds of line a PORT name can give, one form a
 //                   line ("kind network tcp:HOST[:PORT]"), wired as the
 //                   plug-in wires them, and exits
+//   --monitor       prints the plug-in's line monitor log as it grows (the
+//                   log the settings' MONITOR names; hostsim-monitor.log
+//                   beside them when they name none)
 //
 // Commands come from the script file, or from standard input without one;
 // see README.md for the list. The emulator host is the default because it
@@ -43,6 +46,7 @@
 #include "tools/host/EmulatorWindow.h"
 #include "tools/host/HostMachine.h"
 #include "tools/host/HostModel.h"
+#include "tools/host/MonitorFollower.h"
 
 namespace {
 struct Options {
@@ -54,6 +58,7 @@ struct Options {
     bool virtualTime = false;
     HostModel host = HostModel::Emulator;
     std::string terminal;
+    bool monitor = false;
     std::string script;
     bool listKinds = false;
 };
@@ -70,6 +75,7 @@ bool parse(int argc, char** argv, Options& options)
         else if (a == "--clock") options.clock = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
         else if (a == "--virtual") options.virtualTime = true;
         else if (a == "--list-kinds") options.listKinds = true;
+        else if (a == "--monitor") options.monitor = true;
         else if (a == "--host") {
             const std::string model = value();
             if (model == "emulator") options.host = HostModel::Emulator;
@@ -132,7 +138,7 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: hostsim [--dll PATH] [--ini PATH] [--port NAME] [--baud RATE] [--clock HZ] "
-                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--list-kinds] [script]\n");
+                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--monitor] [--list-kinds] [script]\n");
         return 2;
     }
     if (options.listKinds) return listKinds();
@@ -143,6 +149,7 @@ int main(int argc, char** argv)
         WritePrivateProfileStringA("RS-232C", "LOCK", "1", options.ini.c_str());
         WritePrivateProfileStringA("RS-232C", "BAUDRATE", options.baud.c_str(), options.ini.c_str());
     }
+    if (options.monitor) startMonitorFollower(monitorLogOf(options.ini));
 
     HostMachine& machine = hostMachine();
     startHost(options.host, options.virtualTime ? HostTimer::Clock::Virtual : HostTimer::Clock::RealTime);
@@ -186,6 +193,7 @@ int main(int argc, char** argv)
     stopHost();
     emulatorWindow().close();
     stopAlertWatcher();
+    stopMonitorFollower();
     say("bye");
     return status;
 }

@@ -21,13 +21,16 @@ run. For the COM port, a third table gives the per-call floor: one character
 time minus the cost of the calls a tick and the guest's interrupt service
 make for a character.
 
---build win64 is the 64-bit twin under 64-bit Wine; --build win32 the product
+--monitor switches the line monitor on (MONITOR in the settings, a log in
+the run's folder); the run then reports the log's size and whether it lost
+records. --build win64 is the 64-bit twin under 64-bit Wine; --build win32 the product
 in the 32-bit host simulator under 32-bit Wine, where the kernel runs i386
 code. Where it does not, the 32-bit build runs only with --emulated, through
 qemu-i386, and every table says so: its figures describe the emulator.
 
 Run as: xvfb-run -a python3 tools/host/throughput.py [--build win64|win32] [--host emulator|threaded]
             [--kinds com,raw,rfc2217,modem,waits] [--rates 9600,38400,115200] [--ways ...] [--seconds S] [--emulated]
+            [--monitor]
 """
 import argparse
 import os
@@ -144,9 +147,23 @@ class Build:
                        startup_timeout=600 if self.emulated else 120, host=host)
 
 
-def write_ini(path, port):
+MONITOR_LOG = "monitor.log"  # beside the settings file, with --monitor
+
+
+def write_ini(path, port, monitor=False):
     with open(path, "w", newline="\r\n") as f:
-        f.write(f"[RS-232C]\nPORT={port}\nLOCK=0\n")
+        f.write(f"[RS-232C]\nPORT={port}\nLOCK=0\n" + (f"MONITOR={MONITOR_LOG}\n" if monitor else ""))
+
+
+def monitor_report(directory):
+    """The monitor log's size and the records it says it lost."""
+    path = os.path.join(directory, MONITOR_LOG)
+    lost = 0
+    with open(path, encoding="utf-8-sig") as f:
+        for line in f:
+            if "  --  lost " in line:
+                lost += int(line.split("  --  lost ")[1].split()[0])
+    return f"monitor log {os.path.getsize(path):,} bytes, {lost} records lost"
 
 
 class Bench:
@@ -354,8 +371,9 @@ def nothing_waits(build, host, directory):
     return cs == "off"
 
 
-def run_kind(kind, build, host, rates, ways, seconds, directory):
-    print(f"\n== {HEADINGS[kind]} · {build.label()} · host {host} · load average {load()}", flush=True)
+def run_kind(kind, build, host, rates, ways, seconds, directory, monitor=False):
+    print(f"\n== {HEADINGS[kind]} · {build.label()} · host {host}{' · monitor on' if monitor else ''}"
+          f" · load average {load()}", flush=True)
     if kind == "waits":
         return nothing_waits(build, host, directory)
     near = os.path.join(directory, "near")
@@ -375,7 +393,7 @@ def run_kind(kind, build, host, rates, ways, seconds, directory):
             server = Rfc2217Server(directory, free_port(), "ser2net", build_cable())
             port, far = f"telnet:{LOOPBACK}:{server.port}", server.line
         ini = os.path.join(directory, "RS232C.ini")
-        write_ini(ini, port)
+        write_ini(ini, port, monitor)
         sim = build.host(prefix, ini, host, line=line, cable=build.cable(), log=os.path.join(directory, "wine.log"))
         print(f"{'line':<9} {'rate':>6} {'way':<14} {'bytes':>6} {'1st ms':>6} {'B/s':>7} {'pace':>6} {'of pace':>7}"
               f" {'ticks/s':>7} {'µs/tick':>7} {'plug-in':>7} {'process':>7} {'server':>7}  data", flush=True)
@@ -383,6 +401,8 @@ def run_kind(kind, build, host, rates, ways, seconds, directory):
         bench = ModemBench(sim, directory, server_pid) if kind == "modem" else Bench(sim, far, directory, server_pid)
         ok, rows = measure(bench, kind, rates, ways, seconds)
         sim.quit()
+        if monitor:
+            print(monitor_report(directory))
         print_calls(kind, rows)
         if kind == "com":
             print_floor(rows)
@@ -405,6 +425,7 @@ def main():
     parser.add_argument("--ways", default=",".join(WAYS))
     parser.add_argument("--seconds", type=float, default=4.0, help="line time of each transfer at the device's pace")
     parser.add_argument("--emulated", action="store_true", help="let the 32-bit build run through qemu-i386")
+    parser.add_argument("--monitor", action="store_true", help="with the line monitor on")
     args = parser.parse_args()
     kinds = args.kinds.split(",")
     rates = [int(rate) for rate in args.rates.split(",")]
@@ -418,7 +439,7 @@ def main():
         for kind in kinds:
             directory = tempfile.mkdtemp(prefix=f"rs232c-throughput-{kind}-")
             try:
-                ok = run_kind(kind, build, args.host, rates, ways, args.seconds, directory) and ok
+                ok = run_kind(kind, build, args.host, rates, ways, args.seconds, directory, args.monitor) and ok
             finally:
                 shutil.rmtree(directory, ignore_errors=True)
     finally:

@@ -257,8 +257,8 @@ class HostSim:
     """One run of hostsim.exe; `command` sends a line and returns its result lines."""
 
     def __init__(self, prefix, exe, dll, ini, line=None, cable=None, virtual=True, clock=None, log=None,
-                 loader=WINE, startup_timeout=120, host=None):
-        args = [loader, exe, "--dll", windows_path(dll), "--ini", windows_path(ini)]
+                 loader=WINE, startup_timeout=120, host=None, options=()):
+        args = [loader, exe, "--dll", windows_path(dll), "--ini", windows_path(ini), *options]
         if virtual:
             args.append("--virtual")
         if host:

@@ -7,6 +7,7 @@
 #include "lwip/netif.h"
 #include "lwip/pbuf.h"
 #include "netif/ppp/ppp.h"
+#include "netif/ppp/ppp_impl.h"
 #include "netif/ppp/pppos.h"
 #include "netif/ppp/vj.h"
 #include "platform/dialup/LwipStack.h"
@@ -45,7 +46,11 @@ DialupSession::~DialupSession()
     relay_.reset();  // every connection's pcb, and the host's sockets
     if (ppp_) {
         link_ = Link::Ended;
-        ppp_close(ppp_, 1);  // no carrier: dead at once, without Terminate-Requests
+        // The carrier is gone, whatever phase the link was in: every protocol
+        // goes down with its timers, and the link is dead at once (lwIP's own
+        // ppp_close takes that path only from the running phase, and would
+        // otherwise send Terminate-Requests and wait).
+        if (ppp_->phase != PPP_PHASE_DEAD) link_terminated(ppp_);
         ppp_free(ppp_);
     }
     if (slipNetif_) netif_remove(slipNetif_.get());

@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <cstdlib>
 #include "platform/dialup/LwipStack.h"
 
 #include "lwip/init.h"
@@ -20,6 +22,7 @@ std::size_t poolsUsed()
 {
     std::size_t used = 0;
     for (int pool = 0; pool < MEMP_MAX; ++pool) used += lwip_stats.memp[pool]->used;
+    if (getenv("DEBUGPOOLS")) for (int pool = 0; pool < MEMP_MAX; ++pool) if (lwip_stats.memp[pool]->used) fprintf(stderr, "%d %d\n", pool, (int)lwip_stats.memp[pool]->used);
     return used;
 }
 }  // namespace
@@ -65,6 +68,9 @@ u32_t sys_now(void)
     if (dialup::holder) dialup::lastNow = static_cast<u32_t>(dialup::holder->nowMicroseconds() / 1000);
     return dialup::lastNow;
 }
+
+// PPP mixes it into its magic numbers.
+u32_t sys_jiffies(void) { return sys_now(); }
 
 // For PPP's magic numbers, TCP's initial sequence numbers and ports: xorshift,
 // seeded from the clock at each call's start.

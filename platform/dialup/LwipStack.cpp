@@ -1,5 +1,3 @@
-#include <cstdio>
-#include <cstdlib>
 #include "platform/dialup/LwipStack.h"
 
 #include "lwip/init.h"
@@ -22,7 +20,6 @@ std::size_t poolsUsed()
 {
     std::size_t used = 0;
     for (int pool = 0; pool < MEMP_MAX; ++pool) used += lwip_stats.memp[pool]->used;
-    if (getenv("DEBUGPOOLS")) for (int pool = 0; pool < MEMP_MAX; ++pool) if (lwip_stats.memp[pool]->used) fprintf(stderr, "%d %d\n", pool, (int)lwip_stats.memp[pool]->used);
     return used;
 }
 }  // namespace

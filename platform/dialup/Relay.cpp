@@ -176,6 +176,10 @@ int Relay::inputUdp(pbuf* p, Datagram& datagram)
         ++figures_.blocked;
         return 1;
     }
+    if (guest.port == 0) {  // no port for an answer to come back to
+        ++figures_.malformed;
+        return 1;
+    }
     const std::uint64_t now = clock_.nowMicroseconds();
     Binding* binding = nullptr;
     for (Binding& candidate : bindings_)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lwip/ip.h"
 #include "lwip/ip4.h"
 #include "lwip/netif.h"
 #include "lwip/pbuf.h"
@@ -387,7 +388,7 @@ void Relay::connected(Flow& flow)
     pbuf* p = pbuf_alloc(PBUF_RAW, static_cast<u16_t>(flow.synLength), PBUF_RAM);
     if (!p) return;  // the guest sends its SYN again
     std::memcpy(p->payload, flow.syn, flow.synLength);
-    if (link_->input(p, link_) != ERR_OK) pbuf_free(p);
+    if (ip_input(p, link_) != ERR_OK) pbuf_free(p);  // PPP's interface has no input function of its own
 }
 
 // The guest's data to the host, as much as the host takes now; lwIP opens the

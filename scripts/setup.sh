@@ -21,6 +21,7 @@ packages=(
   ppp ckermit lrzsz inetutils-telnetd inetutils-telnet ucspi-tcp netcat-openbsd
   qemu-user wine32:i386 gcc-i686-linux-gnu libc6-dev-i386-cross
   tshark
+  dpkg-dev
 )
 
 sudo=""
@@ -78,4 +79,72 @@ if [ ! -e "$binfmt/qemu-i386" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&
       echo "setup: binfmt_misc refused the qemu-i386 entry; 32-bit programs will not run" >&2
     fi
   fi
+fi
+
+# lwIP, the TCP/IP stack of the dial-up server, is built from Debian's source
+# package (Debian's binary one has no PPP). Its source is unpacked once into
+# the cache outside the tree, where the build looks for it (cmake/lwip.cmake);
+# it is never part of the repository. apt-get source needs a deb-src entry:
+# one is added beside the machine's own Debian entries, with the same
+# archives and suites.
+lwip_version=2.1.3+dfsg1
+if [ -n "${RS232C_CACHE:-}" ]; then
+  cache=$RS232C_CACHE
+elif [ "$(id -u)" -eq 0 ]; then
+  cache=/var/cache/rs232c
+else
+  cache=${XDG_CACHE_HOME:-$HOME/.cache}/rs232c
+fi
+lwip_dir=$cache/lwip-$lwip_version
+
+add_deb_src() {
+  local file sources=/etc/apt/sources.list.d/rs232c-deb-src.sources list=/etc/apt/sources.list.d/rs232c-deb-src.list
+  # An entry a user or an earlier run made is enough.
+  if grep -qsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+      /etc/apt/sources.list.d/*.sources; then
+    return 1
+  fi
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    echo "setup: adding $sources (deb-src beside debian.sources) for lwIP's source"
+    # Each enabled stanza of binary packages again, for source packages.
+    awk 'BEGIN { RS = ""; FS = "\n" }
+         { types = ""; enabled = 1
+           for (i = 1; i <= NF; i++) {
+             if ($i ~ /^Types:/) types = " " substr($i, 7) " "
+             if ($i ~ /^Enabled:[ \t]*no/) enabled = 0
+           }
+           if (!enabled || types !~ /[ \t]deb[ \t]/) next
+           print "Types: deb-src"
+           for (i = 1; i <= NF; i++) if ($i !~ /^(Types:|#)/) print $i
+           print "" }' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
+  else
+    echo "setup: adding $list (deb-src beside sources.list) for lwIP's source"
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      [ -f "$file" ] || continue
+      sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$file"
+    done | $sudo tee "$list" >/dev/null
+  fi
+  return 0
+}
+
+if [ ! -f "$lwip_dir/.unpacked" ]; then
+  if add_deb_src || ! apt-get source --print-uris lwip >/dev/null 2>&1; then
+    wait_for_dpkg
+    $sudo apt-get update -q
+  fi
+  echo "setup: fetching and unpacking Debian's source package lwip ($lwip_version) into $cache"
+  mkdir -p "$cache"
+  fetch=$(mktemp -d "$cache/lwip-fetch.XXXXXX")
+  # apt-get source checks the files against the archive's signed index and
+  # unpacks them with dpkg-source (Debian's patches applied).
+  if ! (cd "$fetch" && apt-get source -q lwip >"$fetch/apt.log" 2>&1) || [ ! -d "$fetch/lwip-$lwip_version" ]; then
+    tail -n 20 "$fetch/apt.log" >&2
+    rm -rf "$fetch"
+    echo "setup: apt-get source lwip did not give lwip-$lwip_version" >&2
+    exit 1
+  fi
+  rm -rf "$lwip_dir"
+  mv "$fetch/lwip-$lwip_version" "$lwip_dir"
+  rm -rf "$fetch"
+  touch "$lwip_dir/.unpacked"
 fi

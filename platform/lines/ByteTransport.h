@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 enum class TransportState : std::uint8_t {
     Connecting,  // resolving the name and connecting, in the background
@@ -53,6 +54,34 @@ public:
     virtual std::unique_ptr<ByteTransport> accept() = 0;
 };
 
+// ---- What the dial-up server needs of the network besides TCP ------------
+// An IPv4 address in host order: a.b.c.d is a << 24 | b << 16 | c << 8 | d.
+using Ipv4Address = std::uint32_t;
+
+// A UDP socket on a port of the network's choosing, used without blocking.
+class DatagramSocket {
+public:
+    virtual ~DatagramSocket() = default;  // closes the socket
+    // Sends one datagram; false when the network did not take it now (it is
+    // then lost, as a datagram may be).
+    virtual bool sendTo(Ipv4Address address, std::uint16_t port, const std::uint8_t* data, std::size_t length) = 0;
+    // Copies the next datagram that arrived into `buffer` (cut to `length`)
+    // and names its sender; returns its length, 0 when none waits.
+    virtual std::size_t receiveFrom(std::uint8_t* buffer, std::size_t length, Ipv4Address& address,
+                                    std::uint16_t& port) = 0;
+};
+
+// A host name being looked up in the background.
+class NameLookup {
+public:
+    enum class State : std::uint8_t { Pending, Found, NotFound, Failed };
+    virtual ~NameLookup() = default;  // abandons the look-up if it is still running
+    virtual State state() = 0;
+    // The name's IPv4 addresses (a few at most) once state() is Found.
+    virtual std::vector<Ipv4Address> addresses() = 0;
+};
+// ---------------------------------------------------------------------------
+
 class Network {
 public:
     // However long a caller is willing to wait, a connect gives up after this
@@ -69,4 +98,17 @@ public:
     // Listens on a numeric ADDRESS (IPv4, or IPv6 without brackets) and PORT;
     // null when that address or port cannot be had.
     virtual std::unique_ptr<Listener> listen(const std::string& address, std::uint16_t port) = 0;
+
+    // ---- For the dial-up server; a network without them has no datagrams,
+    // resolves no names and knows no addresses of its own.
+    // A UDP socket bound to any free port of every address; null when none can be had.
+    virtual std::unique_ptr<DatagramSocket> openDatagram() { return nullptr; }
+    // Starts looking up NAME's IPv4 addresses in the background.
+    virtual std::unique_ptr<NameLookup> lookUp(const std::string& name)
+    {
+        (void)name;
+        return nullptr;
+    }
+    // The IPv4 addresses of this computer's own interfaces, loopback aside.
+    virtual std::vector<Ipv4Address> ownAddresses() { return {}; }
 };

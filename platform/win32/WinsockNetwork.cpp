@@ -294,3 +294,167 @@ std::unique_ptr<Listener> WinsockNetwork::listen(const std::string& address, std
     }
     return std::make_unique<SocketListener>(listening);
 }
+
+// ---- For the dial-up server -------------------------------------------------
+
+namespace {
+sockaddr_in ipv4Socket(Ipv4Address address, std::uint16_t port)
+{
+    sockaddr_in out;
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_addr.s_addr = htonl(address);
+    out.sin_port = htons(port);
+    return out;
+}
+
+class UdpSocket final : public DatagramSocket {
+public:
+    explicit UdpSocket(SOCKET socket) : socket_(socket) { makeNonBlocking(socket_); }
+    ~UdpSocket() override { closesocket(socket_); }
+
+    bool sendTo(Ipv4Address address, std::uint16_t port, const std::uint8_t* data, std::size_t length) override
+    {
+        const sockaddr_in to = ipv4Socket(address, port);
+        return ::sendto(socket_, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to) == static_cast<int>(length);
+    }
+
+    std::size_t receiveFrom(std::uint8_t* buffer, std::size_t length, Ipv4Address& address,
+                            std::uint16_t& port) override
+    {
+        for (int tries = 0; tries < 8; ++tries) {
+            sockaddr_in from;
+            int fromLength = sizeof from;
+            const int got = ::recvfrom(socket_, reinterpret_cast<char*>(buffer), static_cast<int>(length), 0,
+                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (got < 0) {
+                // A datagram larger than the buffer arrives cut (WSAEMSGSIZE); an
+                // earlier datagram's ICMP unreachable (WSAECONNRESET) is not news
+                // for this one: the next one is read instead.
+                const int error = WSAGetLastError();
+                if (error == WSAECONNRESET) continue;
+                if (error != WSAEMSGSIZE) return 0;
+                address = ntohl(from.sin_addr.s_addr);
+                port = ntohs(from.sin_port);
+                return length;
+            }
+            if (got == 0 || from.sin_family != AF_INET) continue;
+            address = ntohl(from.sin_addr.s_addr);
+            port = ntohs(from.sin_port);
+            return static_cast<std::size_t>(got);
+        }
+        return 0;
+    }
+
+private:
+    SOCKET socket_;
+};
+
+// One look-up, shared by the caller and the thread that makes it, as a connect is.
+struct LookupAttempt {
+    std::atomic<int> state{static_cast<int>(NameLookup::State::Pending)};
+    std::atomic<bool> abandoned{false};
+    std::string name;
+    std::vector<Ipv4Address> found;  // written by the thread before `state` moves on
+    HMODULE module = nullptr;
+};
+
+DWORD WINAPI runLookup(void* argument)
+{
+    auto* shared = static_cast<std::shared_ptr<LookupAttempt>*>(argument);
+    LookupAttempt& attempt = **shared;
+    const HMODULE module = attempt.module;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    const int error = getaddrinfo(attempt.name.c_str(), nullptr, &hints, &results);
+    NameLookup::State outcome = NameLookup::State::Failed;
+    if (error == 0) {
+        for (addrinfo* at = results; at && attempt.found.size() < 8; at = at->ai_next) {
+            const Ipv4Address address = ntohl(reinterpret_cast<sockaddr_in*>(at->ai_addr)->sin_addr.s_addr);
+            bool seen = false;
+            for (Ipv4Address other : attempt.found) seen |= other == address;
+            if (!seen) attempt.found.push_back(address);
+        }
+        freeaddrinfo(results);
+        outcome = attempt.found.empty() ? NameLookup::State::NotFound : NameLookup::State::Found;
+    } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
+        outcome = NameLookup::State::NotFound;
+    }
+    attempt.state.store(static_cast<int>(outcome));
+    delete shared;  // before the module may go
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+class ThreadLookup final : public NameLookup {
+public:
+    explicit ThreadLookup(std::shared_ptr<LookupAttempt> attempt) : attempt_(std::move(attempt)) {}
+    ~ThreadLookup() override { attempt_->abandoned.store(true); }
+    State state() override { return static_cast<State>(attempt_->state.load()); }
+    std::vector<Ipv4Address> addresses() override
+    {
+        if (state() != State::Found) return {};
+        return attempt_->found;
+    }
+
+private:
+    std::shared_ptr<LookupAttempt> attempt_;
+};
+}  // namespace
+
+std::unique_ptr<DatagramSocket> WinsockNetwork::openDatagram()
+{
+    if (!startWinsock()) return nullptr;
+    const SOCKET udp = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (udp == INVALID_SOCKET) return nullptr;
+    const sockaddr_in any = ipv4Socket(INADDR_ANY, 0);
+    if (bind(udp, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+        closesocket(udp);
+        return nullptr;
+    }
+    return std::make_unique<UdpSocket>(udp);
+}
+
+std::unique_ptr<NameLookup> WinsockNetwork::lookUp(const std::string& name)
+{
+    if (!startWinsock()) return nullptr;
+    auto attempt = std::make_shared<LookupAttempt>();
+    attempt->name = name;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runLookup),
+                       &attempt->module);
+    auto* forThread = new std::shared_ptr<LookupAttempt>(attempt);
+    HANDLE thread = CreateThread(nullptr, 0, runLookup, forThread, 0, nullptr);
+    if (thread == nullptr) {
+        if (attempt->module) FreeLibrary(attempt->module);
+        delete forThread;
+        return nullptr;
+    }
+    CloseHandle(thread);
+    return std::make_unique<ThreadLookup>(std::move(attempt));
+}
+
+// The IPv4 addresses of every interface, as Winsock lists them for a socket
+// (no name server is asked); loopback aside, which is closed anyway.
+std::vector<Ipv4Address> WinsockNetwork::ownAddresses()
+{
+    std::vector<Ipv4Address> own;
+    if (!startWinsock()) return own;
+    const SOCKET probe = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (probe == INVALID_SOCKET) return own;
+    INTERFACE_INFO interfaces[64];
+    DWORD size = 0;
+    if (WSAIoctl(probe, SIO_GET_INTERFACE_LIST, nullptr, 0, interfaces, sizeof interfaces, &size, nullptr, nullptr) == 0) {
+        for (DWORD i = 0; i < size / sizeof interfaces[0]; ++i) {
+            const sockaddr* address = &interfaces[i].iiAddress.Address;
+            if (address->sa_family != AF_INET) continue;
+            const Ipv4Address own4 = ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+            if ((own4 >> 24) != 127) own.push_back(own4);
+        }
+    }
+    closesocket(probe);
+    return own;
+}

@@ -10,4 +10,9 @@ public:
     std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port,
                                            std::uint32_t timeoutMilliseconds) override;
     std::unique_ptr<Listener> listen(const std::string& address, std::uint16_t port) override;
+
+    // For the dial-up server: UDP, names looked up on a thread, this computer's addresses.
+    std::unique_ptr<DatagramSocket> openDatagram() override;
+    std::unique_ptr<NameLookup> lookUp(const std::string& name) override;
+    std::vector<Ipv4Address> ownAddresses() override;
 };

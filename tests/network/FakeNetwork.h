@@ -3,6 +3,7 @@
 // peer after the line has taken the transport.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -104,8 +105,82 @@ private:
     std::shared_ptr<FakeListenQueue> queue_;
 };
 
+// A UDP socket's far side: what the line sent, and datagrams to deliver.
+struct FakeDatagrams {
+    struct Datagram {
+        Ipv4Address address;
+        std::uint16_t port;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<Datagram> sent;
+    std::deque<Datagram> arriving;
+    bool closed = false;
+};
+
+class FakeDatagramSocket final : public DatagramSocket {
+public:
+    explicit FakeDatagramSocket(std::shared_ptr<FakeDatagrams> far) : far_(std::move(far)) {}
+    ~FakeDatagramSocket() override { far_->closed = true; }
+    bool sendTo(Ipv4Address address, std::uint16_t port, const std::uint8_t* data, std::size_t length) override
+    {
+        far_->sent.push_back({address, port, std::vector<std::uint8_t>(data, data + length)});
+        return true;
+    }
+    std::size_t receiveFrom(std::uint8_t* buffer, std::size_t length, Ipv4Address& address,
+                            std::uint16_t& port) override
+    {
+        if (far_->arriving.empty()) return 0;
+        const auto datagram = far_->arriving.front();
+        far_->arriving.pop_front();
+        address = datagram.address;
+        port = datagram.port;
+        const std::size_t size = datagram.bytes.size() < length ? datagram.bytes.size() : length;
+        std::copy(datagram.bytes.begin(), datagram.bytes.begin() + static_cast<std::ptrdiff_t>(size), buffer);
+        return size;
+    }
+
+private:
+    std::shared_ptr<FakeDatagrams> far_;
+};
+
+// A look-up the test answers by setting `state` and `found`.
+struct FakeAnswer {
+    std::string name;
+    NameLookup::State state = NameLookup::State::Pending;
+    std::vector<Ipv4Address> found;
+};
+
+class FakeNameLookup final : public NameLookup {
+public:
+    explicit FakeNameLookup(std::shared_ptr<FakeAnswer> answer) : answer_(std::move(answer)) {}
+    State state() override { return answer_->state; }
+    std::vector<Ipv4Address> addresses() override { return answer_->found; }
+
+private:
+    std::shared_ptr<FakeAnswer> answer_;
+};
+
 class FakeNetwork final : public Network {
 public:
+    std::unique_ptr<DatagramSocket> openDatagram() override
+    {
+        if (refuseAll) return nullptr;
+        datagramSockets.push_back(std::make_shared<FakeDatagrams>());
+        return std::make_unique<FakeDatagramSocket>(datagramSockets.back());
+    }
+    std::unique_ptr<NameLookup> lookUp(const std::string& name) override
+    {
+        if (refuseAll) return nullptr;
+        lookups.push_back(std::make_shared<FakeAnswer>());
+        lookups.back()->name = name;
+        return std::make_unique<FakeNameLookup>(lookups.back());
+    }
+    std::vector<Ipv4Address> ownAddresses() override { return own; }
+
+    std::vector<std::shared_ptr<FakeDatagrams>> datagramSockets;
+    std::vector<std::shared_ptr<FakeAnswer>> lookups;
+    std::vector<Ipv4Address> own;
+
     std::unique_ptr<ByteTransport> connect(const std::string& host, std::uint16_t port,
                                            std::uint32_t timeoutMilliseconds) override
     {

@@ -418,7 +418,7 @@ class GuestVM:
     # ---- SLIP ---------------------------------------------------------------------------------
 
     def slip_up(self, local=GUEST_ADDRESS, remote=GATEWAY_ADDRESS, protocol="slip", chat=None, mtu=1006,
-                dns=DNS_ADDRESS, speed=115200, default_route=True, timeout=20):
+                dns=DNS_ADDRESS, speed=115200, default_route=True, timeout=90):
         """Dials with chat (when given a script, see chat_script), then
         attaches SLIP to the modem line with slattach (protocol slip or
         cslip) and sets the fixed addresses, the default route and the DNS

@@ -1,8 +1,8 @@
 // The log as a person reads it: the text beside the hex, the rows and
-// groups of bytes, and the words of each event.
+// groups of bytes, and the secrets masked in PPP frames. (The events' words:
+// the monitor's tests, where a line's calls make them.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,14 +21,10 @@ struct Feed {
     LogFormat format;
     std::string out;
 
-    void byte(RecordKind kind, std::uint64_t time, std::uint8_t value)
-    {
-        format.take(RecordHeader{time, kind, value, 0}, nullptr, out);
-    }
     void bytes(RecordKind kind, std::uint64_t time, std::uint64_t step, const std::string& values)
     {
         for (char c : values) {
-            byte(kind, time, static_cast<std::uint8_t>(c));
+            format.take(RecordHeader{time, kind, static_cast<std::uint8_t>(c), 0}, nullptr, out);
             time += step;
         }
     }

@@ -21,21 +21,10 @@
 #include "platform/monitor/MonitoredCatalog.h"
 #include "platform/native/NativeMonitorPlatform.h"
 #include "tests/modem/ModemRig.h"
+#include "tests/support/FakeHost.h"
 #include "tests/support/FakeLine.h"
 
 namespace {
-class TurnedClock final : public Clock {
-public:
-    std::uint64_t nowMicroseconds() override { return now; }
-    std::uint64_t now = 5000000;
-};
-
-class RecordingAlert final : public UserAlert {
-public:
-    void show(const char* text) override { shown.emplace_back(text); }
-    std::vector<std::string> shown;
-};
-
 // Files as the native platform has them, whose writes fail after `failAfter`
 // more bytes as on a full disk; the writers' passes run when the test calls
 // pass(), detached tasks at once.
@@ -74,12 +63,6 @@ public:
     NativeMonitorPlatform files;
     std::vector<std::function<bool()>> writers;
     long long failAfter = -1;  // -1: never fails
-};
-
-class FixedSettings final : public MonitorSettingsSource {
-public:
-    MonitorSettings read() override { return settings; }
-    MonitorSettings settings;
 };
 
 // A line that overrides only what it must (and takes every byte).
@@ -122,27 +105,28 @@ std::string readFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class Monitor : public ::testing::Test {
+class Monitor : public ::testing::Test, public MonitorSettingsSource {
 protected:
     Monitor()
     {
         char pattern[] = "/tmp/rs232c-monitor-XXXXXX";
         folder = mkdtemp(pattern);
-        settings.settings.logPath = path("line.log");
-        settings.settings.capturePath = path("line.pcapng");
+        settings.logPath = path("line.log");
+        settings.capturePath = path("line.pcapng");
     }
     ~Monitor() override { std::filesystem::remove_all(folder); }
 
     std::string path(const std::string& name) const { return folder + "/" + name; }
     MonitoredCatalog catalogOver(LineCatalog& over)
     {
-        return MonitoredCatalog(over, settings, MonitorServices{&platform, &clock, &alert, "RS-232C Test"});
+        return MonitoredCatalog(over, *this, MonitorServices{&platform, &clock, &alert, "RS-232C Test"});
     }
+    MonitorSettings read() override { return settings; }
     // The log's lines without the header's, and without the time column unless `timed`.
     std::vector<std::string> log(bool timed = false)
     {
         std::vector<std::string> kept;
-        std::istringstream in(readFile(settings.settings.logPath));
+        std::istringstream in(readFile(settings.logPath));
         for (std::string line; std::getline(in, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
@@ -152,10 +136,10 @@ protected:
     }
 
     std::string folder;
-    TurnedClock clock;
+    FakeClock clock;
     SteppedPlatform platform;
-    RecordingAlert alert;
-    FixedSettings settings;
+    FakeAlert alert;
+    MonitorSettings settings;
     FakeLines lines;
 };
 
@@ -231,7 +215,7 @@ TEST_F(Monitor, TheLogHoldsWhatTheDeviceDidAndTheLineAnswered)
     lines.setState(LineState::Gone);
     EXPECT_EQ(line->state(), LineState::Gone);
     line.reset();
-    EXPECT_EQ(readFile(settings.settings.logPath), "");
+    EXPECT_EQ(readFile(settings.logPath), "");
     platform.pass();
     EXPECT_TRUE(platform.writers.empty());
 
@@ -258,8 +242,8 @@ TEST_F(Monitor, TheLogHoldsWhatTheDeviceDidAndTheLineAnswered)
     EXPECT_EQ(timed.front().substr(0, 12), "    0.000000");
     EXPECT_EQ(timed[5].substr(0, 12), "    0.000010");  // TX at the time of its first byte
     EXPECT_EQ(timed[7].substr(0, 12), "    0.008344");
-    EXPECT_TRUE(alert.shown.empty());
-    EXPECT_EQ(readFile(settings.settings.logPath).rfind("\xEF\xBB\xBF# RS-232C Test line monitor, ", 0), 0u);
+    EXPECT_TRUE(alert.shown().empty());
+    EXPECT_EQ(readFile(settings.logPath).rfind("\xEF\xBB\xBF# RS-232C Test line monitor, ", 0), 0u);
 }
 
 TEST_F(Monitor, OffUnlessTheSettingsNameALogAndAFailedOpenIsLogged)
@@ -270,7 +254,7 @@ TEST_F(Monitor, OffUnlessTheSettingsNameALogAndAFailedOpenIsLogged)
     platform.pass();
     EXPECT_EQ(log(), (std::vector<std::string>{"--  open COM9 failed: the line could not be opened"}));
 
-    settings.settings.logPath.clear();
+    settings.logPath.clear();
     EXPECT_EQ(dynamic_cast<MonitorLine*>(catalog.open("COM1").get()), nullptr);
 }
 
@@ -302,7 +286,7 @@ TEST_F(Monitor, AClosedLinesEndComesBeforeTheNextLineAndTheUnloadWritesWhatIsLef
 TEST_F(Monitor, AFileThatCannotBeWrittenIsToldOnceAndTheLineCarriesOn)
 {
     const std::string missing = path("no such folder/line.log");
-    settings.settings.logPath = missing;
+    settings.logPath = missing;
     auto catalog = catalogOver(lines);
     std::unique_ptr<Line> line = catalog.open("COM1");
     EXPECT_TRUE(line->writeByte('A'));
@@ -310,17 +294,17 @@ TEST_F(Monitor, AFileThatCannotBeWrittenIsToldOnceAndTheLineCarriesOn)
     EXPECT_TRUE(line->writeByte('B'));  // the monitor has stopped, the line has not
     line.reset();
     EXPECT_EQ(lines.written(), "AB");
-    EXPECT_EQ(alert.shown, (std::vector<std::string>{kMonitorWriteFailedPrefix + missing}));
+    EXPECT_EQ(alert.shown(), (std::vector<std::string>{kMonitorWriteFailedPrefix + missing}));
 
     // Off for that path from then on, without another message; on again for another.
     EXPECT_EQ(dynamic_cast<MonitorLine*>(catalog.open("COM1").get()), nullptr);
-    settings.settings.logPath = path("other.log");
+    settings.logPath = path("other.log");
     EXPECT_NE(dynamic_cast<MonitorLine*>(catalog.open("COM1").get()), nullptr);
     platform.pass();
-    EXPECT_EQ(alert.shown.size(), 1u);
+    EXPECT_EQ(alert.shown().size(), 1u);
 
     // A disk that fills up while the line runs; the monitor stays stopped when there is room again.
-    settings.settings.logPath = path("full.log");
+    settings.logPath = path("full.log");
     platform.failAfter = 600;
     line = catalog.open("COM1");
     for (int i = 0; i < 100; ++i) {
@@ -328,15 +312,15 @@ TEST_F(Monitor, AFileThatCannotBeWrittenIsToldOnceAndTheLineCarriesOn)
         clock.now += 1000000;
         platform.pass();
     }
-    ASSERT_EQ(alert.shown.size(), 2u);
-    EXPECT_EQ(alert.shown[1], kMonitorWriteFailedPrefix + path("full.log"));
+    ASSERT_EQ(alert.shown().size(), 2u);
+    EXPECT_EQ(alert.shown()[1], kMonitorWriteFailedPrefix + path("full.log"));
     const std::string stoppedAt = readFile(path("full.log"));
     platform.failAfter = -1;
     EXPECT_TRUE(line->writeByte('y'));
     line.reset();
     platform.pass();
     EXPECT_EQ(readFile(path("full.log")), stoppedAt);
-    EXPECT_EQ(alert.shown.size(), 2u);
+    EXPECT_EQ(alert.shown().size(), 2u);
 }
 
 // The queue between the line and the writer holds 16 bytes a record: what it

@@ -84,7 +84,7 @@ void MonitorSession::unload()
 // and closes the files. False once the session has ended.
 bool MonitorSession::writeOut(bool last)
 {
-    if (ended()) return false;
+    if (ended_) return false;
     // The time is read first: every record stamped before it is in the queue
     // by now, so a group the pass ends for its pause has really paused.
     const std::uint64_t passStarted = now();
@@ -111,7 +111,7 @@ bool MonitorSession::writeOut(bool last)
     stopped_.store(true, std::memory_order_relaxed);
     log_.close();
     capture_.close();
-    ended_.store(true, std::memory_order_release);
+    ended_ = true;
     return false;
 }
 

@@ -67,7 +67,6 @@ public:
     void unload();
 
     bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
-    bool ended() const { return ended_.load(std::memory_order_acquire); }
 
 private:
     std::uint64_t now() const;
@@ -85,7 +84,6 @@ private:
     std::string started_;            // local date and time, for the log
     RecordQueue queue_;
     std::atomic<bool> stopped_{false};
-    std::atomic<bool> ended_{false};
 
     // Set by the line's side before closed_, read by the writer after it.
     std::string closing_;
@@ -93,6 +91,7 @@ private:
     std::atomic<bool> closed_{false};
 
     // The writer's own.
+    bool ended_ = false;
     bool unloading_ = false;
     LogFormat format_;
     RotatingFile log_;

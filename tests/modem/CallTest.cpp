@@ -404,6 +404,19 @@ TEST(ModemCalls, EachStepOfACallIsReported)
         {"busy", failing(ConnectFailure::Refused), {"dialling host", "busy"}},
         {"no answer", failing(ConnectFailure::NoAnswer), {"dialling host", "no answer"}},
         {"no such host", failing(ConnectFailure::NotResolved), {"dialling host", "no such host"}},
+        {"failed", failing(ConnectFailure::Other), {"dialling host", "the call failed"}},
+        {"no network",
+         [](ModemRig& rig) {
+             rig.network.refuseAll = true;
+             rig.command("ATDThost");
+         },
+         {"dialling host: no network"}},
+        {"restored",
+         [](ModemRig& rig) {
+             rig.connect();
+             rig.modem->restored();
+         },
+         {"dialling bbs.example.org", "connected", "hung up: the machine's state restored"}},
         {"no such number", [](ModemRig& rig) { rig.command("ATDT5550000"); },
          {"dialling 5550000: no such number"}},
         {"abandoned", [](ModemRig& rig) { rig.type("ATDThost\rx"); }, {"dialling host", "dial abandoned by the guest"}},

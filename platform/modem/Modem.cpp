@@ -61,8 +61,7 @@ bool Modem::writeByte(std::uint8_t byte)
             lineFeedMayFollow_ = false;  // the end of a dial line sent as CR LF
             return true;
         }
-        call_.hangUp();
-        phase_ = Phase::Command;
+        hangUp("dial abandoned by the guest");
         reply(Result::NoCarrier);
         return true;
     case Phase::Command:
@@ -82,7 +81,7 @@ void Modem::discard()
 
 void Modem::restored()
 {
-    hangUp();
+    hangUp("hung up: the machine's state restored");
     call_.discardSaid();
     profile_.reset();
     commandLine_.reset();
@@ -112,6 +111,7 @@ void Modem::service()
     ring(now);
     if (phase_ == Phase::Online && profile_.escapeEnabled() && guard_.escaped(now, profile_.guardTime())) {
         phase_ = Phase::Held;
+        report("escape to command mode");
         reply(Result::Ok);
     }
     runCommands();
@@ -127,13 +127,14 @@ void Modem::watchDtr(std::uint64_t now)
     case DtrAction::Command:
         if (phase_ == Phase::Online) {
             phase_ = Phase::Held;
+            report("command mode: DTR dropped");
             reply(Result::Ok);
         }
         break;
     case DtrAction::HangUp:
     case DtrAction::Reset:
         if (phase_ != Phase::Command) {
-            hangUp();
+            hangUp("hung up by the guest: DTR dropped");
             reply(Result::NoCarrier);
         }
         if (profile_.dtr == DtrAction::Reset) {
@@ -150,10 +151,15 @@ void Modem::followCall(std::uint64_t now)
     switch (phase_) {
     case Phase::Dialling:
         if (call_.state() == Connection::State::Connected) {
+            report(stayInCommandMode_ ? "connected, in command mode" : "connected");
             connected(now);
         } else if (call_.state() != Connection::State::Connecting) {
             phase_ = Phase::Command;
             const ConnectFailure failure = call_.failure();
+            report(failure == ConnectFailure::Refused       ? "busy"
+                   : failure == ConnectFailure::NoAnswer    ? "no answer"
+                   : failure == ConnectFailure::NotResolved ? "no such host"
+                                                            : "the call failed");
             // An unknown name is NO CARRIER too: the number does not exist.
             reply(failure == ConnectFailure::Refused    ? Result::Busy
                   : failure == ConnectFailure::NoAnswer ? Result::NoAnswer
@@ -174,10 +180,14 @@ void Modem::ring(std::uint64_t now)
 {
     if (call_.state() != Connection::State::Ringing) {
         if (ringing_) profile_.s[kRingCount] = 0;  // the caller gave up, or was answered or turned away
+        if (ringing_ && phase_ == Phase::Command) report("the caller hung up");
         ringing_ = false;
         return;
     }
-    if (!ringing_) nextRing_ = now;
+    if (!ringing_) {
+        nextRing_ = now;
+        report("ringing");
+    }
     ringing_ = true;
     if (now < nextRing_) return;
     ringStarted_ = now;
@@ -202,6 +212,7 @@ void Modem::answer(std::uint64_t now)
 {
     if (flushing_) endFlush();
     call_.answer(Connection::Framing{Protocol::Detect, TelnetSession::Role::Server, nullptr});
+    report("answered");
     ringing_ = false;
     profile_.s[kRingCount] = 0;
     stayInCommandMode_ = false;
@@ -215,6 +226,7 @@ void Modem::carrierLost()
 {
     const bool online = phase_ == Phase::Online;
     phase_ = Phase::Command;
+    report("hung up by the far end");
     if (online && call_.dataWaiting() > 0) {
         flushing_ = true;
         return;
@@ -232,8 +244,9 @@ void Modem::endFlush()
     reply(Result::NoCarrier);
 }
 
-void Modem::hangUp()
+void Modem::hangUp(const char* why)
 {
+    if (phase_ != Phase::Command) report(why);
     call_.hangUp();
     call_.discardData();
     flushing_ = false;

@@ -44,7 +44,7 @@ public:
     // text ATI shows (the product's name and version), one line.
     Modem(Services services, std::unique_ptr<Listener> listener, std::string identity);
 
-    // The monitor hears its command lines and result codes.
+    // The monitor hears its command lines, result codes and the steps of its calls.
     void reportEventsTo(LineEvents* events) override { events_ = events; }
 
     std::uint32_t features() const override { return kLineHasFormat | kLineHasControls; }
@@ -88,7 +88,12 @@ private:
     void answer(std::uint64_t now);
     void carrierLost();
     void endFlush();
-    void hangUp();
+    // Ends a call being made or up; `why` is the call's event when there is one.
+    void hangUp(const char* why);
+    void report(const std::string& event)
+    {
+        if (events_) events_->callEvent(event);
+    }
     bool carrier() const { return phase_ == Phase::Online || phase_ == Phase::Held; }
     // The remote's data reaches the guest on line, and after a hang-up until
     // what it sent is out; RTS off (&K3) holds back everything.

@@ -10,6 +10,7 @@
 //  - anything else, or a value out of its range, answers ERROR, as a real
 //    modem of the kind answers a command it does not have (the Windows
 //    dialer's AT%V probe must fail).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -97,7 +98,7 @@ Modem::Outcome Modem::basic(const ModemCommand& command)
     case 'H':
         // H1 would take the line off hook; with no line to take, it changes nothing.
         if (value > 1) return Outcome::Error;
-        if (value == 0) hangUp();
+        if (value == 0) hangUp("hung up by the guest: ATH");
         return Outcome::Next;
     case 'I':
         if (value > 9) return Outcome::Error;
@@ -121,7 +122,7 @@ Modem::Outcome Modem::basic(const ModemCommand& command)
     case 'Z':
         // The commands after Z on the same line still run: init strings rely on it.
         if (value > 1) return Outcome::Error;
-        hangUp();
+        hangUp("hung up by the guest: ATZ");
         profile_.reset();
         return Outcome::Next;
     default:
@@ -195,16 +196,21 @@ Modem::Outcome Modem::dial(std::string text)
     const Switchboard::Outcome placed = services_.switchboard.place(
         text, static_cast<std::uint32_t>(profile_.answerWait() / 1000), call);
     if (placed == Switchboard::Outcome::Malformed) return Outcome::Error;
+    const std::string dialling = "dialling " + text.substr(std::min(text.find_first_not_of(' '), text.size())) +
+                                 (call.address.empty() ? "" : " (phonebook: " + call.address + ")");
     if (placed == Switchboard::Outcome::NoSuchNumber) {
+        report(dialling + ": no such number");
         reply(Result::NoCarrier);  // a number nobody has
         return Outcome::Done;
     }
     if (flushing_) endFlush();  // a new call, before the guest has read the end of the last
     if (placed == Switchboard::Outcome::NoNetwork) {
+        report(dialling + ": no network");
         reply(Result::NoDialtone);  // no network to call on at all
         return Outcome::Done;
     }
     // The modem is the client of a call it places.
+    report(dialling);
     call_.dial(std::move(call.transport), Connection::Framing{call.protocol, TelnetSession::Role::Client, nullptr},
                profile_.answerWait());
     phase_ = Phase::Dialling;
@@ -220,6 +226,7 @@ Modem::Outcome Modem::online()
         return Outcome::Done;
     }
     phase_ = Phase::Online;
+    report("back on line");
     reply(Result::Connect);
     guard_.restart(services_.clock.nowMicroseconds());
     return Outcome::Done;

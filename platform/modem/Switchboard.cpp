@@ -8,6 +8,7 @@ Switchboard::Outcome Switchboard::place(std::string_view dialled, std::uint32_t 
     const std::string key = phonebookKey(dialled);
     const std::optional<std::string> entry = key.empty() ? std::nullopt : phonebook_.lookup(key);
     if (entry) {
+        call.address = *entry;
         const Outcome outcome = connect(*entry, timeoutMilliseconds, call);
         return outcome == Outcome::Malformed ? Outcome::NoSuchNumber : outcome;
     }

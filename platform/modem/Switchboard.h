@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/lines/ByteTransport.h"
@@ -28,6 +29,7 @@ public:
     struct Call {
         std::unique_ptr<ByteTransport> transport;  // connecting, or already open
         Protocol protocol = Protocol::Detect;
+        std::string address;  // the phonebook's value, when a number was dialled
     };
 
     // Both outlive the switchboard.

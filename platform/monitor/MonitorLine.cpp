@@ -17,7 +17,7 @@ std::uint8_t inputBits(const ModemInputs& inputs)
 }
 }  // namespace
 
-MonitorLine::MonitorLine(std::unique_ptr<Line> line, std::unique_ptr<MonitorSession> session, std::string name)
+MonitorLine::MonitorLine(std::unique_ptr<Line> line, std::shared_ptr<MonitorSession> session, std::string name)
     : line_(std::move(line)), session_(std::move(session)), name_(std::move(name))
 {
     if (auto* reporting = dynamic_cast<ReportsLineEvents*>(line_.get())) reporting->reportEventsTo(this);
@@ -26,8 +26,8 @@ MonitorLine::MonitorLine(std::unique_ptr<Line> line, std::unique_ptr<MonitorSess
 MonitorLine::~MonitorLine()
 {
     line_.reset();
-    session_->finish(name_ + ": " + std::to_string(sent_) + " bytes sent, " + std::to_string(received_) +
-                     " received");
+    session_->close(name_ + ": " + std::to_string(sent_) + " bytes sent, " + std::to_string(received_) +
+                    " received");
 }
 
 std::uint32_t MonitorLine::features() const { return line_->features(); }

@@ -27,8 +27,9 @@ public:
     // The longest PPP frame kept whole; a longer one is cut.
     static constexpr std::size_t kLongestFrame = 4096;
 
-    MonitorLine(std::unique_ptr<Line> line, std::unique_ptr<MonitorSession> session, std::string name);
-    // Closes the wrapped line, then ends the session's log with a close record.
+    MonitorLine(std::unique_ptr<Line> line, std::shared_ptr<MonitorSession> session, std::string name);
+    // Closes the wrapped line, then hands the session's end (a close record)
+    // to its writer.
     ~MonitorLine() override;
 
     std::uint32_t features() const override;
@@ -57,7 +58,7 @@ private:
     void recordFormat(RecordKind kind, const LineFormat& format, bool taken);
 
     std::unique_ptr<Line> line_;
-    std::unique_ptr<MonitorSession> session_;
+    std::shared_ptr<MonitorSession> session_;
     std::string name_;
     std::atomic<RawBytes> rawBytes_{RawBytes::Shown};
     std::uint64_t sent_ = 0;

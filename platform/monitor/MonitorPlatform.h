@@ -1,5 +1,5 @@
 // What the line monitor needs of the machine, and nothing more: files it
-// appends to and renames, a thread that writes them, and a thread for the
+// appends to and renames, threads that write them, and a thread for the
 // message that says they could not be written. Win32 code implements it in
 // platform/win32 (the MinGW compilers have no std::thread), the standard
 // library in platform/native.
@@ -19,13 +19,6 @@ public:
     virtual bool write(const char* data, std::size_t length) = 0;
 };
 
-// A thread that runs a pass of work now and then. Destroying it stops it:
-// the destructor returns once the last pass has run.
-class MonitorWorker {
-public:
-    virtual ~MonitorWorker() = default;
-};
-
 class MonitorPlatform {
 public:
     virtual ~MonitorPlatform() = default;
@@ -39,9 +32,12 @@ public:
     // Renames `from` to `to`, replacing a file of that name. False when it could not.
     virtual bool replace(const std::string& from, const std::string& to) = 0;
 
-    // Runs `pass` on a thread of its own every `periodMs` milliseconds, and a
-    // last time when the worker is destroyed.
-    virtual std::unique_ptr<MonitorWorker> startWorker(std::function<void()> pass, unsigned periodMs) = 0;
+    // Runs `pass` on a thread of its own every `periodMs` milliseconds until
+    // a pass returns false; the thread then destroys `pass` and ends, and
+    // nobody waits for it. While it runs it keeps the plug-in's code loaded,
+    // so that a host unloading the plug-in meanwhile does not pull the code
+    // from under it. False when no thread could be had.
+    virtual bool startWriter(std::function<bool()> pass, unsigned periodMs) = 0;
     // Runs `task` on a thread of its own that nobody waits for (a message box
     // that waits for the user).
     virtual void runDetached(std::function<void()> task) = 0;

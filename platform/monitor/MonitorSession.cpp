@@ -39,10 +39,7 @@ MonitorSession::MonitorSession(const MonitorServices& services, const MonitorSet
       capture_(*services.platform, settings.capturePath, settings.sizeLimit,
                [this](bool, bool) { return pcapng::sectionStart(services_.product, lineName_); })
 {
-    worker_ = services.platform->startWorker([this] { pass(); }, kWriterPeriodMs);
 }
-
-MonitorSession::~MonitorSession() { worker_.reset(); }
 
 std::uint64_t MonitorSession::now() const { return services_.clock->nowMicroseconds() - openedAt_; }
 
@@ -50,6 +47,13 @@ void MonitorSession::record(RecordKind kind, std::uint8_t arg, const void* paylo
 {
     if (stopped()) return;
     queue_.add(RecordHeader{now(), kind, arg, static_cast<std::uint16_t>(length)}, payload);
+}
+
+void MonitorSession::close(const std::string& closing)
+{
+    closing_ = closing;
+    closedAt_ = now();
+    closed_.store(true, std::memory_order_release);
 }
 
 std::string MonitorSession::logPrologue(bool empty, bool rotated) const
@@ -68,15 +72,47 @@ void MonitorSession::take(const RecordHeader& record, const std::uint8_t* payloa
                                         record.length);
 }
 
-void MonitorSession::pass()
+bool MonitorSession::pass() { return writeOut(closed_.load(std::memory_order_acquire)); }
+
+void MonitorSession::unload()
 {
+    unloading_ = true;
+    writeOut(true);
+}
+
+// Writes what the line's side has queued, and with `last` the session's end,
+// and closes the files. False once the session has ended.
+bool MonitorSession::writeOut(bool last)
+{
+    if (ended_) return false;
     // The time is read first: every record stamped before it is in the queue
     // by now, so a group the pass ends for its pause has really paused.
     const std::uint64_t passStarted = now();
     queue_.takeAll([this](const RecordHeader& record, const std::uint8_t* payload) { take(record, payload); });
-    if (stopped()) return;
-    format_.idle(passStarted, logText_);
-    write();
+    if (!last) {
+        if (!stopped()) {
+            format_.idle(passStarted, logText_);
+            write();
+        }
+        return true;
+    }
+    const bool closed = closed_.load(std::memory_order_acquire);
+    const std::uint64_t endedAt = closed ? closedAt_ : passStarted;
+    if (!stopped()) {
+        if (const std::uint32_t lost = queue_.unreported())
+            format_.take(RecordHeader{endedAt, RecordKind::Dropped, 0, sizeof lost},
+                         reinterpret_cast<const std::uint8_t*>(&lost), logText_);
+        format_.end(logText_);
+        if (closed && !closing_.empty())
+            format_.take(RecordHeader{endedAt, RecordKind::Close, 0, static_cast<std::uint16_t>(closing_.size())},
+                         reinterpret_cast<const std::uint8_t*>(closing_.data()), logText_);
+        write();
+    }
+    stopped_.store(true, std::memory_order_relaxed);
+    log_.close();
+    capture_.close();
+    ended_ = true;
+    return false;
 }
 
 void MonitorSession::write()
@@ -92,23 +128,9 @@ void MonitorSession::fail(const std::string& path)
     stopped_.store(true, std::memory_order_relaxed);
     if (onFailure_) onFailure_();
     UserAlert* alert = services_.alert;
-    if (!alert) return;
+    if (!alert || unloading_) return;  // no thread is left to show it on
     // The message box waits for the user on a thread of its own, so that
-    // neither the writer nor a line closing on the device's thread waits.
+    // the writer does not wait.
     const std::string message = kMonitorWriteFailedPrefix + path;
     services_.platform->runDetached([alert, message] { alert->show(message.c_str()); });
-}
-
-void MonitorSession::finish(const std::string& closing)
-{
-    worker_.reset();
-    if (stopped()) return;
-    if (const std::uint32_t lost = queue_.unreported())
-        format_.take(RecordHeader{now(), RecordKind::Dropped, 0, sizeof lost}, reinterpret_cast<const std::uint8_t*>(&lost),
-                     logText_);
-    format_.end(logText_);
-    if (!closing.empty())
-        format_.take(RecordHeader{now(), RecordKind::Close, 0, static_cast<std::uint16_t>(closing.size())},
-                     reinterpret_cast<const std::uint8_t*>(closing.data()), logText_);
-    write();
 }

@@ -5,9 +5,14 @@
 #include "platform/monitor/MonitorLine.h"
 
 MonitoredCatalog::MonitoredCatalog(LineCatalog& lines, MonitorSettingsSource& settings, MonitorServices services)
-    : lines_(lines), settings_(settings), services_(std::move(services))
+    : lines_(lines),
+      settings_(settings),
+      services_(std::move(services)),
+      writer_(std::make_shared<MonitorWriter>(*services_.platform))
 {
 }
+
+MonitoredCatalog::~MonitoredCatalog() { writer_->unload(); }
 
 std::unique_ptr<Line> MonitoredCatalog::open(const char* name)
 {
@@ -18,10 +23,11 @@ std::unique_ptr<Line> MonitoredCatalog::open(const char* name)
     lastPath_ = settings.logPath;
     lastFailed_ = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> failed = lastFailed_;
-    auto session = std::make_unique<MonitorSession>(services_, settings, name, [failed] { failed->store(true); });
+    auto session = std::make_shared<MonitorSession>(services_, settings, name, [failed] { failed->store(true); });
+    writer_->add(session);
     if (!line) {
         session->record(RecordKind::OpenFailed, 0, name, std::strlen(name));
-        session->finish(std::string());
+        session->close(std::string());
         return nullptr;
     }
     session->record(RecordKind::Open, 0, name, std::strlen(name));

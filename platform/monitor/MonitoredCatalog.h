@@ -6,6 +6,10 @@
 // After a file could not be written the monitor stays off for that log's
 // path, so the user is told once; naming another path in the settings
 // starts it again at the next open.
+//
+// Destroying the catalog is the module's unload: the plug-in leaves its line
+// open then, and the writer may be gone with the process's other threads,
+// so what it has not written is written out here.
 #pragma once
 
 #include <atomic>
@@ -14,6 +18,7 @@
 
 #include "device/Line.h"
 #include "platform/monitor/MonitorSession.h"
+#include "platform/monitor/MonitorWriter.h"
 
 // The monitor's settings as they stand when a line opens.
 class MonitorSettingsSource {
@@ -26,6 +31,7 @@ class MonitoredCatalog final : public LineCatalog {
 public:
     // All of them outlive the catalog.
     MonitoredCatalog(LineCatalog& lines, MonitorSettingsSource& settings, MonitorServices services);
+    ~MonitoredCatalog() override;
 
     std::unique_ptr<Line> open(const char* name) override;
     bool reachesOutside(const char* name) override { return lines_.reachesOutside(name); }
@@ -36,4 +42,5 @@ private:
     MonitorServices services_;
     std::string lastPath_;  // the log path of the last session
     std::shared_ptr<std::atomic<bool>> lastFailed_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<MonitorWriter> writer_;
 };

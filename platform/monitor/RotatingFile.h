@@ -22,6 +22,7 @@ public:
     // False once a write, an open or a rotation has failed; nothing more is
     // written after that.
     bool write(const std::string& data);
+    void close() { file_.reset(); }
 
     const std::string& path() const { return path_; }
     std::string rotatedPath() const { return path_ + ".1"; }

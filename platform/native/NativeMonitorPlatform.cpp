@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -30,43 +28,6 @@ public:
 private:
     int descriptor_;
 };
-
-class ThreadWorker final : public MonitorWorker {
-public:
-    ThreadWorker(std::function<void()> pass, unsigned periodMs)
-        : pass_(std::move(pass)), period_(periodMs), thread_([this] { run(); })
-    {
-    }
-    ~ThreadWorker() override
-    {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, period_, [this] { return stopping_; })) {
-            lock.unlock();
-            pass_();
-            lock.lock();
-        }
-        lock.unlock();
-        pass_();
-    }
-
-    std::function<void()> pass_;
-    std::chrono::milliseconds period_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::thread thread_;  // last: it starts once the rest is there
-};
 }  // namespace
 
 std::unique_ptr<MonitorFile> NativeMonitorPlatform::openForAppend(const std::string& path, std::uint64_t& size)
@@ -87,9 +48,27 @@ bool NativeMonitorPlatform::replace(const std::string& from, const std::string& 
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::unique_ptr<MonitorWorker> NativeMonitorPlatform::startWorker(std::function<void()> pass, unsigned periodMs)
+bool NativeMonitorPlatform::startWriter(std::function<bool()> pass, unsigned periodMs)
 {
-    return std::make_unique<ThreadWorker>(std::move(pass), periodMs);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++writers_;
+    }
+    std::thread([this, pass = std::move(pass), period = std::chrono::milliseconds(periodMs)]() mutable {
+        do std::this_thread::sleep_for(period);
+        while (pass());
+        pass = nullptr;
+        std::lock_guard<std::mutex> guard(mutex_);
+        --writers_;
+        ended_.notify_all();
+    }).detach();
+    return true;
+}
+
+void NativeMonitorPlatform::waitForWriters()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_.wait(lock, [this] { return writers_ == 0; });
 }
 
 void NativeMonitorPlatform::runDetached(std::function<void()> task) { std::thread(std::move(task)).detach(); }

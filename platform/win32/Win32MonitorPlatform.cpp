@@ -24,51 +24,23 @@ private:
     HANDLE file_;
 };
 
-// A pass every period until the stop event is set, then a last one.
-class Win32Worker final : public MonitorWorker {
-public:
-    Win32Worker(std::function<void()> pass, unsigned periodMs) : pass_(std::move(pass)), period_(periodMs)
-    {
-        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (stop_) thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
-        // Below the emulator's threads: on a busy machine the log falls
-        // behind (and says what it lost) rather than the emulated line.
-        if (thread_) SetThreadPriority(thread_, THREAD_PRIORITY_BELOW_NORMAL);
-    }
-    ~Win32Worker() override
-    {
-        if (thread_) {
-            SetEvent(stop_);
-            WaitForSingleObject(thread_, INFINITE);
-            CloseHandle(thread_);
-        } else {
-            pass_();  // no thread could be had: the last pass runs here
-        }
-        if (stop_) CloseHandle(stop_);
-    }
-
-private:
-    static DWORD WINAPI run(LPVOID self)
-    {
-        auto* worker = static_cast<Win32Worker*>(self);
-        while (WaitForSingleObject(worker->stop_, worker->period_) == WAIT_TIMEOUT) worker->pass_();
-        worker->pass_();
-        return 0;
-    }
-
-    std::function<void()> pass_;
-    DWORD period_;
-    HANDLE stop_ = nullptr;
-    HANDLE thread_ = nullptr;
+struct Writer {
+    std::function<bool()> pass;
+    DWORD period;
+    HMODULE module;  // held while the thread runs, as the header says
 };
 
-DWORD WINAPI runTask(LPVOID task)
+DWORD WINAPI runWriter(LPVOID argument)
 {
-    auto* owned = static_cast<std::function<void()>*>(task);
-    (*owned)();
-    delete owned;
+    auto* writer = static_cast<Writer*>(argument);
+    const HMODULE module = writer->module;
+    do Sleep(writer->period);
+    while (writer->pass());
+    delete writer;  // before the module may go
+    if (module) FreeLibraryAndExitThread(module, 0);
     return 0;
 }
+
 }  // namespace
 
 std::unique_ptr<MonitorFile> Win32MonitorPlatform::openForAppend(const std::string& path, std::uint64_t& size)
@@ -92,18 +64,31 @@ bool Win32MonitorPlatform::replace(const std::string& from, const std::string& t
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-std::unique_ptr<MonitorWorker> Win32MonitorPlatform::startWorker(std::function<void()> pass, unsigned periodMs)
+bool Win32MonitorPlatform::startWriter(std::function<bool()> pass, unsigned periodMs)
 {
-    return std::make_unique<Win32Worker>(std::move(pass), periodMs);
+    auto* writer = new Writer{std::move(pass), periodMs, nullptr};
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runWriter), &writer->module);
+    HANDLE thread = CreateThread(nullptr, 0, runWriter, writer, 0, nullptr);
+    if (!thread) {
+        if (writer->module) FreeLibrary(writer->module);
+        delete writer;
+        return false;
+    }
+    // Below the emulator's threads: on a busy machine the log falls behind
+    // (and says what it lost) rather than the emulated line.
+    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
+    CloseHandle(thread);
+    return true;
 }
 
+// A writer of one pass, which holds the module in the same way. No thread:
+// the message is not shown, the monitor is stopped all the same.
 void Win32MonitorPlatform::runDetached(std::function<void()> task)
 {
-    auto* owned = new std::function<void()>(std::move(task));
-    HANDLE thread = CreateThread(nullptr, 0, runTask, owned, 0, nullptr);
-    if (thread) {
-        CloseHandle(thread);
-    } else {
-        delete owned;  // no thread: the message is not shown, the monitor is stopped all the same
-    }
+    startWriter(
+        [task = std::move(task)] {
+            task();
+            return false;
+        },
+        0);
 }

@@ -8,6 +8,6 @@ class Win32MonitorPlatform final : public MonitorPlatform {
 public:
     std::unique_ptr<MonitorFile> openForAppend(const std::string& path, std::uint64_t& size) override;
     bool replace(const std::string& from, const std::string& to) override;
-    std::unique_ptr<MonitorWorker> startWorker(std::function<void()> pass, unsigned periodMs) override;
+    bool startWriter(std::function<bool()> pass, unsigned periodMs) override;
     void runDetached(std::function<void()> task) override;
 };

@@ -1,10 +1,13 @@
 """The line monitor under Wine: a transfer both ways, control-line changes and
 a change of rate, read back from the log the plug-in wrote and from what
-hostsim --monitor printed as it went; and a log that cannot be written."""
+hostsim --monitor printed as it went; a modem call's commands, results and
+steps; and a log that cannot be written."""
 import os
 import re
 
-from support import DLL, EXE, HostSim, HostTest, fields, windows_path
+from support import DLL, EXE, HostSim, HostTest, fields, windows_path  # puts tools/host on the path
+from network_peers import LoopbackServer  # noqa: E402
+from test_modem import CONNECT, NO_CARRIER, ModemTest
 
 ROW = re.compile(r"^ *(\d+\.\d{6})  (TX|RX|  |--)  (.*)$")
 BITS = 9  # a character of 8N1 as the device paces it
@@ -27,19 +30,28 @@ def parse(lines):
     return records
 
 
-class Monitor(HostTest):
-    VIRTUAL = False  # the log's times are the computer's: the timer runs in real time
+class Logged(HostTest):
+    """A simulator whose settings name a log beside them, on a timer in real
+    time (the log's times are the computer's)."""
+    VIRTUAL = False
+    KEYS = {}
 
     def setUp(self):
         self.log_name = f"{self.id()}.log"
-        self.INI = dict(LOCK="0", MONITOR=self.log_name)  # beside the settings file
-        self.printed = []
+        self.INI = dict(LOCK="0", MONITOR=self.log_name, **self.KEYS)
         super().setUp()
 
+    def log_lines(self):
+        with open(self.work.path(self.log_name), encoding="utf-8-sig") as f:
+            return f.read().splitlines()
+
+
+class Monitor(Logged):
     def start_sim(self):
         sim = HostSim(self.work.prefix, EXE, DLL, self.ini, line=self.line, cable=self.work.cable, virtual=False,
                       log=self.work.wine_log, options=["--monitor"])
         self.assertEqual(sim.startup[-1], "ready", sim.startup)
+        self.printed = []
         return sim
 
     def run_command(self, text):
@@ -55,10 +67,6 @@ class Monitor(HostTest):
         self.sim.process.wait(60)
         self.sim.log.close()
         self.sim = None
-
-    def log_lines(self):
-        with open(self.work.path(self.log_name), encoding="utf-8-sig") as f:
-            return f.read().splitlines()
 
     def send(self, data):
         """Returns the seconds the simulator timed from the first byte to the last."""
@@ -91,14 +99,9 @@ class Monitor(HostTest):
         self.quit()
 
         log = self.log_lines()
-        self.assertTrue(log[0].startswith("\ufeff# RS-232C Interface Ver") or log[0].startswith("# RS-232C Interface Ver"),
-                        log[0])
         records = parse(log)
-        sent = b"".join(r[2] for r in records if r[1] == "TX")
-        got = b"".join(r[2] for r in records if r[1] == "RX")
-        self.assertEqual(sent, first + second)
-        self.assertEqual(got, reply)
-
+        self.assertEqual(b"".join(r[2] for r in records if r[1] == "TX"), first + second)
+        self.assertEqual(b"".join(r[2] for r in records if r[1] == "RX"), reply)
         events = [r[2] for r in records if r[1] == "--"]
         at = 0
         for text in ["open COM1", "format 9600 bit/s 8N1", "DTR on", "RTS on", "CTS on  DSR on  CD on  RI off",
@@ -106,29 +109,26 @@ class Monitor(HostTest):
                      f"close COM1: {len(first) + len(second)} bytes sent, {len(reply)} received"]:
             self.assertIn(text, events[at:], events)
             at += events[at:].index(text) + 1
-        # The rate changes between the two blocks.
-        rate_at = next(i for i, r in enumerate(records) if r[2] == "rate 38400 bit/s")
-        tx_rows = [i for i, r in enumerate(records) if r[1] == "TX"]
-        self.assertLess(max(i for i in tx_rows if i < rate_at), rate_at)
-        self.assertEqual(b"".join(records[i][2] for i in tx_rows if i < rate_at), first)
 
         # Times follow the line's pace. Each block spans the time the simulator
         # timed it (with the same clock, the computer's); the character time
         # within a group is the rate's, from row to row (the median, since a
         # shared machine may stall the emulator now and then), and follows the
         # change of rate.
-        def rows_of(direction, after=-1, before=len(records)):
-            return [records[i] for i in range(after + 1, before) if records[i][1] == direction]
+        rate_at = next(i for i, r in enumerate(records) if r[2] == "rate 38400 bit/s")
+        slow = [r for r in records[:rate_at] if r[1] == "TX"]
+        fast = [r for r in records[rate_at:] if r[1] == "TX"]
+        self.assertEqual(b"".join(r[2] for r in slow), first)
 
         def character_time(rows):
             gaps = sorted((b[0] - a[0]) / len(a[2]) for a, b in zip(rows, rows[1:]) if len(a[2]) == 16)
             return gaps[len(gaps) // 2]
 
-        slow, fast = rows_of("TX", before=rate_at), rows_of("TX", after=rate_at)
         for rows, took in ((slow, first_took), (fast, second_took)):
             span = rows[-1][0] - rows[0][0] + (len(rows[-1][2]) - 1) * character_time(rows)
             self.assertAlmostEqual(span, took, delta=0.05 * took + 0.005)
-        self.assertAlmostEqual(character_time(rows_of("RX")), BITS / 9600, delta=0.1 * BITS / 9600)
+        self.assertAlmostEqual(character_time([r for r in records if r[1] == "RX"]), BITS / 9600,
+                               delta=0.1 * BITS / 9600)
         self.assertGreater(character_time(slow) / character_time(fast), 2.5)
         times = [r[0] for r in records]
         self.assertEqual(times, sorted(times))
@@ -137,6 +137,24 @@ class Monitor(HostTest):
         printed = [line for line in self.printed if ROW.match(line)]
         self.assertEqual([line.encode("latin-1").decode("utf-8") for line in printed],
                          [line for line in log if ROW.match(line)])
+
+
+class ModemCall(ModemTest):
+    PHONEBOOK = {"555": "127.0.0.1:{port}"}
+    SETTINGS = {"MONITOR": "modem-call.log"}
+
+    def test_a_calls_commands_results_and_steps_in_their_order(self):
+        self.peers.append(LoopbackServer(self.port))
+        self.command("ATDT555", ending=CONNECT)
+        self.peers[0].accept().close()  # the far end hangs up
+        self.hear_until(NO_CARRIER)
+        self.sim.quit()
+        with open(self.work.path("modem-call.log"), encoding="utf-8-sig") as f:
+            events = [r[2] for r in parse(f.read().splitlines()) if r[1] == "--" and r[2].startswith(("modem ", "call"))]
+        self.assertEqual(events, ["modem command: ATE0", "modem result: OK", "modem command: ATDT555",
+                                  f"call: dialling 555 (phonebook: 127.0.0.1:{self.port})", "call: connected",
+                                  "modem result: CONNECT 9600", "call: hung up by the far end",
+                                  "modem result: NO CARRIER"])
 
 
 class MonitorFailure(HostTest):

@@ -3,6 +3,7 @@
 // and how a call's Telnet framing is chosen.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <tuple>
 
@@ -336,4 +337,112 @@ TEST(ModemCalls, TheDialStringChoosesTheCallsFraming)
     EXPECT_EQ(rig.listen(), "\r\nRING\r\n" + CONNECT + "hi");
     EXPECT_NE(text(caller->fromLine).find(text(Bytes{255, 254, 200})), std::string::npos);  // DONT 200
     EXPECT_NE(text(caller->fromLine).find(text(Bytes{255, 251, 1})), std::string::npos);    // WILL ECHO: it echoes
+}
+
+// The steps of its calls as the modem tells the line monitor, from the dial
+// to the hang-up, in a few words each.
+TEST(ModemCalls, EachStepOfACallIsReported)
+{
+    struct Steps final : LineEvents {
+        void modemCommand(std::string_view) override {}
+        void modemResult(std::string_view) override {}
+        void callEvent(std::string_view text) override { heard.emplace_back(text); }
+        void pppFrame(LineDirection, const std::uint8_t*, std::size_t) override {}
+        void rawBytes(RawBytes) override {}
+        std::vector<std::string> heard;
+    };
+    const auto failing = [](ConnectFailure failure) {
+        return [failure](ModemRig& rig) {
+            rig.type("ATDThost\r", 2);
+            rig.network.wires.back()->connecting = TransportState::Closed;
+            rig.network.wires.back()->failure = failure;
+            rig.listen();
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<void(ModemRig&)> play;
+        std::vector<std::string> steps;
+        bool listening = false;
+    };
+    const Case cases[] = {
+        {"a phonebook number, hung up by the far end",
+         [](ModemRig& rig) {
+             rig.connect("ATDT 555-1234")->peerGone = true;
+             rig.listen();
+         },
+         {"dialling 555-1234 (phonebook: tcp:bbs:2323)", "connected", "hung up by the far end"}},
+        {"escape, back on line, ATH",
+         [](ModemRig& rig) {
+             rig.connect();
+             escape(rig);
+             rig.command("ATO");
+             escape(rig);
+             rig.command("ATH");
+         },
+         {"dialling bbs.example.org", "connected", "escape to command mode", "back on line", "escape to command mode",
+          "hung up by the guest: ATH"}},
+        {"held by ;, then ATZ",
+         [](ModemRig& rig) {
+             rig.connect("ATDThost;");
+             rig.command("ATZ");
+         },
+         {"dialling host", "connected, in command mode", "hung up by the guest: ATZ"}},
+        {"DTR dropped under &D1, then &D2",
+         [](ModemRig& rig) {
+             rig.command("AT&D1");
+             rig.connect();
+             rig.modem->setControl(Control::Dtr, false);
+             rig.listen(100);
+             rig.modem->setControl(Control::Dtr, true);
+             rig.command("AT&D2O");
+             rig.modem->setControl(Control::Dtr, false);
+             rig.listen(100);
+         },
+         {"dialling bbs.example.org", "connected", "command mode: DTR dropped", "back on line",
+          "hung up by the guest: DTR dropped"}},
+        {"busy", failing(ConnectFailure::Refused), {"dialling host", "busy"}},
+        {"no answer", failing(ConnectFailure::NoAnswer), {"dialling host", "no answer"}},
+        {"no such host", failing(ConnectFailure::NotResolved), {"dialling host", "no such host"}},
+        {"failed", failing(ConnectFailure::Other), {"dialling host", "the call failed"}},
+        {"no network",
+         [](ModemRig& rig) {
+             rig.network.refuseAll = true;
+             rig.command("ATDThost");
+         },
+         {"dialling host: no network"}},
+        {"restored",
+         [](ModemRig& rig) {
+             rig.connect();
+             rig.modem->restored();
+         },
+         {"dialling bbs.example.org", "connected", "hung up: the machine's state restored"}},
+        {"no such number", [](ModemRig& rig) { rig.command("ATDT5550000"); },
+         {"dialling 5550000: no such number"}},
+        {"abandoned", [](ModemRig& rig) { rig.type("ATDThost\rx"); }, {"dialling host", "dial abandoned by the guest"}},
+        {"answered, then a caller who gives up",
+         [](ModemRig& rig) {
+             rig.call();
+             rig.listen(10);
+             rig.command("ATA");
+             escape(rig);
+             rig.command("ATH");
+             auto quitter = rig.call();
+             rig.listen(10);
+             quitter->peerGone = true;
+             rig.listen(10);
+         },
+         {"ringing", "answered", "escape to command mode", "hung up by the guest: ATH", "ringing", "the caller hung up"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModemRig rig(c.listening);
+        rig.phonebook.entries = {{"5551234", "tcp:bbs:2323"}};
+        rig.command("ATS25=5");
+        Steps steps;
+        rig.modem->reportEventsTo(&steps);
+        c.play(rig);
+        EXPECT_EQ(steps.heard, c.steps);
+    }
 }

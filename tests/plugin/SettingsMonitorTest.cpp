@@ -21,35 +21,34 @@ TEST(SettingsMonitor, PathsAreTakenFromTheSettingsFilesFolder)
         {"line.log", "C:\\\x83\x5c\\emu.ini", "C:\\\x83\x5c\\line.log"},
     };
     for (const auto& c : cases) EXPECT_EQ(resolveMonitorPath(c.written, c.settingsFile), c.path) << c.written;
-
-    EXPECT_EQ(defaultCapturePath("C:\\Emu\\line.log"), "C:\\Emu\\line.pcapng");
-    EXPECT_EQ(defaultCapturePath("C:\\my.logs\\line"), "C:\\my.logs\\line.pcapng");
-    EXPECT_EQ(defaultCapturePath("C:\\Emu\\.log"), "C:\\Emu\\.log.pcapng");
 }
 
 TEST(SettingsMonitor, KeysReadWithTheirDefaultsAndBounds)
 {
+    const struct {
+        const char* keys;
+        const char* log;
+        const char* capture;  // the log's path with .pcapng unless named
+        std::uint64_t megabytes;
+    } cases[] = {
+        {"PORT=COM1", "", "", 16},
+        {"MONITOR=line.log", "C:\\Emu\\line.log", "C:\\Emu\\line.pcapng", 16},
+        {"MONITOR=C:\\my.logs\\line\r\nMONITORSIZE=2", "C:\\my.logs\\line", "C:\\my.logs\\line.pcapng", 2},
+        {"MONITOR=.log\r\nMONITORSIZE=0", "C:\\Emu\\.log", "C:\\Emu\\.log.pcapng", 16},
+        {"MONITOR=a.log\r\nMONITORCAPTURE=calls.pcapng\r\nMONITORSIZE=-5", "C:\\Emu\\a.log", "C:\\Emu\\calls.pcapng", 16},
+        {"MONITOR=a.log\r\nMONITORSIZE=x", "C:\\Emu\\a.log", "C:\\Emu\\a.pcapng", 16},
+        {"MONITOR=a.log\r\nMONITORSIZE=99999", "C:\\Emu\\a.log", "C:\\Emu\\a.pcapng", 1024},
+    };
     char path[] = "C:\\Emu\\emu.ini";
-    IniTextProfile off("[RS-232C]\r\nPORT=COM1\r\n");
-    EXPECT_EQ(SettingsMonitor(off, path).read().logPath, "");
-
-    IniTextProfile on("[RS-232C]\r\nMONITOR=line.log\r\n");
-    MonitorSettings settings = SettingsMonitor(on, path).read();
-    EXPECT_EQ(settings.logPath, "C:\\Emu\\line.log");
-    EXPECT_EQ(settings.capturePath, "C:\\Emu\\line.pcapng");
-    EXPECT_EQ(settings.sizeLimit, 16u << 20);
-
-    IniTextProfile all("[RS-232C]\r\nMONITOR=D:\\a.log\r\nMONITORCAPTURE=calls.pcapng\r\nMONITORSIZE=2\r\n");
-    settings = SettingsMonitor(all, path).read();
-    EXPECT_EQ(settings.capturePath, "C:\\Emu\\calls.pcapng");
-    EXPECT_EQ(settings.sizeLimit, 2u << 20);
-    for (const char* size : {"0", "-5", "x"}) {
-        IniTextProfile bad(std::string("[RS-232C]\r\nMONITOR=a.log\r\nMONITORSIZE=") + size + "\r\n");
-        EXPECT_EQ(SettingsMonitor(bad, path).read().sizeLimit, 16u << 20) << size;
+    for (const auto& c : cases) {
+        IniTextProfile profile(std::string("[RS-232C]\r\n") + c.keys + "\r\n");
+        const MonitorSettings settings = SettingsMonitor(profile, path).read();
+        EXPECT_EQ(settings.logPath, c.log) << c.keys;
+        if (!*c.log) continue;
+        EXPECT_EQ(settings.capturePath, c.capture) << c.keys;
+        EXPECT_EQ(settings.sizeLimit, c.megabytes << 20) << c.keys;
     }
-    IniTextProfile huge("[RS-232C]\r\nMONITOR=a.log\r\nMONITORSIZE=99999\r\n");
-    EXPECT_EQ(SettingsMonitor(huge, path).read().sizeLimit, 1024ull << 20);
-
     path[0] = '\0';  // no settings file named yet
+    IniTextProfile on("[RS-232C]\r\nMONITOR=line.log\r\n");
     EXPECT_EQ(SettingsMonitor(on, path).read().logPath, "");
 }

@@ -2,7 +2,8 @@
 // seconds: the guest's port accesses on the emulation thread, the host timer
 // firing ticks on its own thread, the panel's refresh reads, the dialog's
 // settings, the host's reset, power-off, Timer2 changes, save and load, and
-// the far end of the line changing modem signals, errors and input. Under
+// the far end of the line changing modem signals, errors and input, with the
+// line monitor on (its writer thread, and a session for each line opened). Under
 // ThreadSanitizer a data race fails the run; everywhere, a lock taken out of
 // order or an operation that never returns (a deadlock) fails it.
 #include <gtest/gtest.h>
@@ -12,11 +13,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "device/Rs232cDevice.h"
+#include "platform/monitor/MonitoredCatalog.h"
+#include "platform/native/NativeMonitorPlatform.h"
 #include "tests/stress/HostTimerThread.h"
 #include "tests/support/DeviceFixture.h"
 #include "tests/support/FakeLine.h"
@@ -48,6 +52,13 @@ class CountingAlert final : public UserAlert {
 public:
     void show(const char*) override { ++shown; }
     std::atomic<int> shown{0};
+};
+
+class MonitorOn final : public MonitorSettingsSource, public ::Clock {
+public:
+    MonitorSettings read() override { return settings; }
+    std::uint64_t nowMicroseconds() override { return static_cast<std::uint64_t>(nowNs() / 1000); }
+    MonitorSettings settings;
 };
 
 class CountingPanel final : public PanelFields {
@@ -89,7 +100,9 @@ protected:
     void SetUp() override
     {
         lock_order::setViolationHandler(countViolation);
-        device.construct(Platform{&lines, &alert, &panel});
+        char folder[] = "/tmp/rs232c-stress-XXXXXX";
+        monitor.settings = MonitorSettings{std::string(mkdtemp(folder)) + "/line.log", "", 1u << 20};
+        device.construct(Platform{&monitoredLines, &alert, &panel});
         device.storeSettings(makeSettings("COM1"), true);
         lines.setInputs(kCtsDsrOn);
         timer = std::make_unique<HostTimerThread>(std::chrono::microseconds(1), [this] { device.tick(); });
@@ -103,6 +116,9 @@ protected:
         device.powerOff();  // the line closes while its catalog exists
         timer.reset();      // no tick may run into a destroyed device
         device.destroy();
+        monitorFiles.waitForWriters();
+        EXPECT_GT(std::filesystem::file_size(monitor.settings.logPath), 0u);
+        std::filesystem::remove_all(std::filesystem::path(monitor.settings.logPath).parent_path());
         lock_order::setViolationHandler(nullptr);
     }
 
@@ -209,6 +225,9 @@ protected:
 
     FakeLines lines;
     CountingAlert alert;
+    MonitorOn monitor;
+    NativeMonitorPlatform monitorFiles;
+    MonitoredCatalog monitoredLines{lines, monitor, MonitorServices{&monitorFiles, &monitor, &alert, "stress"}};
     CountingPanel panel;
     Rs232cDevice device;
     std::unique_ptr<HostTimerThread> timer;

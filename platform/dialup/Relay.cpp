@@ -373,10 +373,12 @@ void Relay::serviceFlow(Flow& flow, std::size_t guestBacklog, std::size_t lowWat
         return;
     }
     if (!flow.pcb) return;  // lwIP has not finished the guest's handshake yet
+    // Either step may end the connection (freed, or lingering without its pcb
+    // and host once both sides have closed): the next looks first.
     sendToHost(flow);
-    if (flow.stage == Stage::Free) return;
+    if (flow.stage != Stage::Open) return;
     if (guestBacklog < lowWater) receiveFromHost(flow);
-    if (flow.stage == Stage::Free) return;
+    if (flow.stage != Stage::Open) return;
     if (flow.guestClosed && !flow.hostClosed &&
         clock_.nowMicroseconds() - flow.lastHostByte > kHalfClosedIdle)
         finish(flow);

@@ -149,7 +149,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(SlipCall, AGuestConnectionIsCarriedOnByAHostConnectionBothWays)
+TEST_F(SlipCall, AGuestConnectionIsCarriedOnByAHostConnectionBothWaysAndClosedFromBothEnds)
 {
     std::uint32_t guestNext = 0, farNext = 0;
     auto wire = connect(1025, guestNext, farNext);
@@ -171,6 +171,11 @@ TEST_F(SlipCall, AGuestConnectionIsCarriedOnByAHostConnectionBothWays)
     EXPECT_EQ(data, "HELLO");
     EXPECT_TRUE(fin);
     EXPECT_EQ(session->figures().relay.connections, 1u);
+    // The guest closes its side after the host's: the connection ends whole.
+    send(tcp({kGuest, kFar, 1025, 80, kTcpFin | kTcpAck, guestNext + 5, farNext + 6, ""}));
+    run(5);
+    EXPECT_TRUE(wire->released);
+    EXPECT_EQ(session->figures().relay.refused + session->figures().relay.overCap, 0u);
 }
 
 TEST_F(SlipCall, PlacesTheGuestMayNotReachAreResetWithoutAHostConnection)

@@ -77,6 +77,11 @@ void DialupSession::showRawBytes(RawBytes how)
 
 TransportState DialupSession::state()
 {
+    // The guest's Terminate-Request has been answered: once the Terminate-Ack
+    // has left for it the call is over, and the carrier drops then, as an
+    // ISP's modem hangs up, rather than when LCP's restart timer runs out
+    // seconds later.
+    if (link_ == Link::Ppp && ppp_ && ppp_->lcp_fsm.state == PPP_FSM_STOPPING && count_ == 0) ended();
     return link_ == Link::Ended && count_ == 0 ? TransportState::Closed : TransportState::Open;
 }
 

@@ -99,6 +99,25 @@ TEST(DialupCalls, ExitAtTheLoginDropsTheCarrierAndACallWhileLwipIsHeldIsBusy)
     EXPECT_EQ(isp.rig.command("ATDT777"), kConnect + LoginScreen::greeting());
 }
 
+TEST(DialupCalls, TheGuestsTerminateRequestEndsTheCallAtOnce)
+{
+    IspRig isp;
+    Heard heard;
+    isp.rig.modem->reportEventsTo(&heard);
+    isp.rig.command("ATDT777");
+    isp.bytes(pppFrame(kLcpRequest));
+    // The guest acknowledges the server's own request: LCP is open.
+    std::vector<std::uint8_t> ack;
+    for (const auto& frame : heard.toGuest)
+        if (frame.size() > 4 && frame[2] == 0xc0 && frame[3] == 0x21 && frame[4] == 0x01) ack = frame;
+    ASSERT_FALSE(ack.empty());
+    ack[4] = 0x02;
+    isp.bytes(pppFrame(ack));
+    const std::string ended = isp.bytes(pppFrame({0xff, 0x03, 0xc0, 0x21, 0x05, 0x07, 0x00, 0x04}));
+    EXPECT_NE(ended.find(kNoCarrier), std::string::npos) << "within 300 ms of the Terminate-Ack";
+    expectCleanStack(sharedClock());
+}
+
 TEST(DialupCalls, ARestoreDropsAPppCallWithNoCarrierAndLeavesLwipClean)
 {
     IspRig isp;

@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3:  // time passes, the session serviced each millisecond
             for (unsigned ms = in.byte() % 64 + 1; ms > 0; --ms) {
                 clock.now += 1000;
-                session->state();
+                session->service(clock.now);
             }
             break;
         case 4:  // the guest reads

@@ -10,6 +10,7 @@
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinsockNetwork.h"
 #include "plugin/PluginModule.h"
+#include "plugin/SettingsDialup.h"
 #include "plugin/SettingsMonitor.h"
 #include "plugin/SettingsPhonebook.h"
 #include "plugin/Win32Module.h"
@@ -33,7 +34,12 @@ public:
         return SettingsPhonebook(settingsFile, plugin().settingsPath).lookup(number);
     }
 } phonebook;
-LineKinds lineKinds(LineServices{commApi, network, monotonicClock, phonebook,
+// The dial-up server's settings, read at each call to it, the same way.
+class ModuleDialupSettings final : public dialup::DialupSettingsSource {
+public:
+    dialup::DialupSettings read() override { return SettingsDialup(settingsFile, plugin().settingsPath).read(); }
+} dialupSettings;
+LineKinds lineKinds(LineServices{commApi, network, monotonicClock, phonebook, dialupSettings,
                                  RS232C_PRODUCT_NAME " Ver" RS232C_VERSION_TEXT});
 Win32UserAlert userAlert;
 // The line monitor, when the settings name a log, wraps whichever line opens.

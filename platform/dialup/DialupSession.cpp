@@ -55,21 +55,45 @@ DialupSession::~DialupSession()
     }
     if (slipNetif_) netif_remove(slipNetif_.get());
     LwipStack::release();
+    showRawBytes(RawBytes::Shown);  // the modem's own words again
+}
+
+void DialupSession::reportEventsTo(LineEvents* events)
+{
+    events_ = events;
+    if (!events_) return;
+    for (const std::string& key : settings_.rejected)
+        events_->callEvent("dial-up settings: " + key + " not understood, its default kept");
+}
+
+void DialupSession::showRawBytes(RawBytes how)
+{
+    if (how == shown_) return;
+    shown_ = how;
+    if (events_) events_->rawBytes(how);
 }
 
 // ---- The guest's side -------------------------------------------------------------
 
 TransportState DialupSession::state()
 {
-    work();
+    // The guest's Terminate-Request has been answered: once the Terminate-Ack
+    // has left for it the call is over, and the carrier drops then, as an
+    // ISP's modem hangs up, rather than when LCP's restart timer runs out
+    // seconds later.
+    if (link_ == Link::Ppp && ppp_ && ppp_->lcp_fsm.state == PPP_FSM_STOPPING && count_ == 0) ended();
     return link_ == Link::Ended && count_ == 0 ? TransportState::Closed : TransportState::Open;
 }
 
 std::size_t DialupSession::receive(std::uint8_t* buffer, std::size_t length)
 {
-    work();
     const std::size_t taken = std::min(length, count_);
     for (std::size_t i = 0; i < taken; ++i) buffer[i] = buffer_[(head_ + i) % kGuestBuffer];
+    // The server's frames are told as they leave for the guest.
+    if (link_ == Link::Ppp && events_)
+        for (std::size_t i = 0; i < taken; ++i)
+            if (toGuest_.take(buffer[i]))
+                events_->pppFrame(LineDirection::ToGuest, toGuest_.frame(), toGuest_.size());
     head_ = (head_ + taken) % kGuestBuffer;
     count_ -= taken;
     return taken;
@@ -87,22 +111,32 @@ std::size_t DialupSession::send(const std::uint8_t* data, std::size_t length)
         case LoginScreen::Outcome::Waiting: break;
         case LoginScreen::Outcome::Ppp: {
             startPpp();
-            std::string start = login_->frameStart();
-            if (ppp_ && !start.empty())
-                pppos_input(ppp_, reinterpret_cast<u8_t*>(start.data()), static_cast<int>(start.size()));
+            const std::string& start = login_->frameStart();
+            pppInput(reinterpret_cast<const std::uint8_t*>(start.data()), start.size());
             break;
         }
         case LoginScreen::Outcome::Slip: startSlip(false); break;
         case LoginScreen::Outcome::Cslip: startSlip(true); break;
         case LoginScreen::Outcome::HangUp: ended(); break;
         }
+        // The password is masked from its prompt to the end of its line.
+        if (link_ == Link::Login) showRawBytes(login_->typingPassword() ? RawBytes::Secret : RawBytes::Shown);
     }
-    if (link_ == Link::Ppp && ppp_ && used < length)
-        pppos_input(ppp_, const_cast<u8_t*>(data + used), static_cast<int>(length - used));
+    if (link_ == Link::Ppp && used < length)
+        pppInput(data + used, length - used);
     else if (link_ == Link::Slip && used < length)
         takeSlip(data + used, length - used);
-    work();
     return length;
+}
+
+void DialupSession::pppInput(const std::uint8_t* data, std::size_t length)
+{
+    if (!ppp_ || length == 0) return;
+    if (events_)
+        for (std::size_t i = 0; i < length; ++i)
+            if (fromGuest_.take(data[i]))
+                events_->pppFrame(LineDirection::FromGuest, fromGuest_.frame(), fromGuest_.size());
+    pppos_input(ppp_, const_cast<u8_t*>(data), static_cast<int>(length));
 }
 
 bool DialupSession::queue(const std::uint8_t* data, std::size_t length)
@@ -113,15 +147,10 @@ bool DialupSession::queue(const std::uint8_t* data, std::size_t length)
     return true;
 }
 
-// lwIP's timers, and the relay once a millisecond.
-void DialupSession::work()
+void DialupSession::service(std::uint64_t)
 {
     LwipStack::service();
-    if (!relay_) return;
-    const std::uint64_t now = services_.clock.nowMicroseconds();
-    if (now < nextRelay_) return;
-    nextRelay_ = now + kRelayInterval;
-    relay_->service(count_, kLowWater);
+    if (relay_) relay_->service(count_, kLowWater);
 }
 
 void DialupSession::ended()
@@ -145,6 +174,7 @@ SessionFigures DialupSession::figures() const
 void DialupSession::startPpp()
 {
     link_ = Link::Ppp;
+    showRawBytes(RawBytes::AsFrames);
     pppNetif_ = std::make_unique<netif>();
     ppp_ = pppos_create(pppNetif_.get(), pppOutput, pppStatus, this);
     if (!ppp_) {

@@ -6,10 +6,16 @@
 // or "exit" at the login), once the last bytes for the guest have been read.
 // A SLIP call never ends on its own: the modem hangs it up.
 //
-// It does its work whenever it is called, and expects to be called at least
-// once a millisecond while the call is up (receive, send or state, even with
-// nothing to move): lwIP's timers and the relay to the host's network run
-// then. Nothing in it waits, and every buffer has a fixed size.
+// Its own work (lwIP's timers, and the relay to the host's network) is done
+// in the engine's service step, which comes about once a millisecond while
+// the call is up; send() hands the guest's bytes to the login or the link at
+// once, and what they answer is ready for the next receive(). Nothing in it
+// waits, and every buffer has a fixed size.
+//
+// A monitor that watches the modem is told the call's PPP frames both ways,
+// as the line carried them, and how to show the raw bytes meanwhile: as
+// frames once PPP runs, masked while the guest types its password at the
+// text login.
 //
 // lwIP is one stack per process, so there is one session at a time;
 // destroying it (a hang-up, a saved state loaded) frees everything it held
@@ -24,11 +30,13 @@
 #include "lwip/err.h"
 #include "lwip/ip4_addr.h"
 #include "platform/dialup/DialupSettings.h"
+#include "platform/dialup/HdlcFrames.h"
 #include "platform/dialup/LoginScreen.h"
 #include "platform/dialup/Relay.h"
 #include "platform/dialup/SlipFraming.h"
 #include "platform/lines/ByteTransport.h"
 #include "platform/lines/Clock.h"
+#include "platform/lines/LineEvents.h"
 
 struct netif;
 struct ppp_pcb_s;
@@ -43,7 +51,7 @@ struct SessionFigures {
     RelayFigures relay;
 };
 
-class DialupSession final : public ByteTransport {
+class DialupSession final : public ByteTransport, public ReportsLineEvents {
 public:
     struct Services {
         Network& network;
@@ -59,8 +67,6 @@ public:
     static constexpr std::size_t kLowWater = 2048;
     // The most of the guest's bytes one send() takes.
     static constexpr std::size_t kMostPerSend = 4096;
-    // The relay runs at most this often (microseconds).
-    static constexpr std::uint64_t kRelayInterval = 1000;
     static constexpr std::uint16_t kSlipMtu = 1006;
 
     // The call, answered: the login's greeting, or SLIP at once. Null while
@@ -74,6 +80,11 @@ public:
     ConnectFailure failure() const override { return ConnectFailure::None; }
     std::size_t receive(std::uint8_t* buffer, std::size_t length) override;
     std::size_t send(const std::uint8_t* data, std::size_t length) override;
+    // lwIP's timers that are due, and the relay's look at the host's side.
+    void service(std::uint64_t nowMicroseconds) override;
+    // The modem's monitor, if it has one (null when not); the settings'
+    // values that were not understood are told to it first.
+    void reportEventsTo(LineEvents* events) override;
 
     Link link() const { return link_; }
     bool linkUp() const { return linkUp_; }  // PPP's IPCP is open, or SLIP runs
@@ -81,8 +92,9 @@ public:
 
 private:
     DialupSession(Services services, const DialupSettings& settings);
-    void work();
     void startPpp();
+    void pppInput(const std::uint8_t* data, std::size_t length);
+    void showRawBytes(RawBytes how);
     void startSlip(bool compressed);
     void takeSlip(const std::uint8_t* data, std::size_t length);
     void slipFrame(const std::uint8_t* frame, std::size_t size);
@@ -111,7 +123,11 @@ private:
     bool compressed_ = false;
     SlipDecoder slip_;
     std::unique_ptr<Relay> relay_;
-    std::uint64_t nextRelay_ = 0;
+
+    LineEvents* events_ = nullptr;
+    RawBytes shown_ = RawBytes::Shown;
+    HdlcFrames fromGuest_;  // the guest's PPP frames, read again for the monitor
+    HdlcFrames toGuest_;
 
     std::uint8_t buffer_[kGuestBuffer];
     std::size_t head_ = 0;

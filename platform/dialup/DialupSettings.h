@@ -69,4 +69,12 @@ struct DialupSettings {
     static DialupSettings parse(const std::vector<std::string>& entries);
 };
 
+// Where the settings come from: the plug-in reads its settings file at each
+// dial, so an edit counts from the next call.
+class DialupSettingsSource {
+public:
+    virtual ~DialupSettingsSource() = default;
+    virtual DialupSettings read() = 0;
+};
+
 }  // namespace dialup

@@ -39,6 +39,9 @@ public:
     // The start of the PPP frame that began the link (a flag, then what of
     // the frame has been read), for PPP to read before the rest.
     const std::string& frameStart() const { return frameStart_; }
+    // From the password prompt until the line that answers it has ended:
+    // what the caller types now is its password.
+    bool typingPassword() const { return phase_ == Phase::Password; }
 
 private:
     enum class Phase : std::uint8_t { Name, Password, Command };

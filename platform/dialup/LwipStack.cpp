@@ -4,6 +4,7 @@
 #include "lwip/mem.h"
 #include "lwip/memp.h"
 #include "lwip/stats.h"
+#include "lwip/tcp.h"
 #include "lwip/timeouts.h"
 
 namespace dialup {
@@ -47,6 +48,22 @@ void LwipStack::service() { sys_check_timeouts(); }
 
 std::size_t LwipStack::poolsInUse() { return initialised ? poolsUsed() - baselinePools : 0; }
 std::size_t LwipStack::heapInUse() { return initialised ? lwip_stats.mem.used - baselineHeap : 0; }
+
+std::size_t LwipStack::roomToSend()
+{
+    // A segment's heap block holds its headers and the block's own beside the
+    // data: 100 bytes cover them, counted once for every segment the data makes.
+    constexpr std::size_t kSegmentOverhead = 100;
+    constexpr std::size_t kHeapReserve = 32 * 1024;
+    constexpr std::size_t kSegmentReserve = 32;
+    const std::size_t heapFree = lwip_stats.mem.avail - lwip_stats.mem.used;
+    const stats_mem& segments = *lwip_stats.memp[MEMP_TCP_SEG];
+    const std::size_t segmentsFree = segments.avail - segments.used;
+    if (heapFree <= kHeapReserve || segmentsFree <= kSegmentReserve) return 0;
+    const std::size_t byHeap = (heapFree - kHeapReserve) * TCP_MSS / (TCP_MSS + kSegmentOverhead);
+    const std::size_t bySegments = (segmentsFree - kSegmentReserve) * TCP_MSS;
+    return byHeap < bySegments ? byHeap : bySegments;
+}
 
 std::uint32_t LwipStack::poolFailures()
 {

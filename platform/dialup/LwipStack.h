@@ -27,6 +27,11 @@ public:
     static std::size_t heapInUse();
     // Elements the pools refused since the stack started (a pool was empty).
     static std::uint32_t poolFailures();
+    // How many more bytes of the host's data lwIP can take to send now: what
+    // its heap and its pool of TCP segments hold free, less a reserve for its
+    // own answers and for the datagrams to the guest. A relay that reads no
+    // more than this from the host never has lwIP refuse the bytes it read.
+    static std::size_t roomToSend();
 };
 
 }  // namespace dialup

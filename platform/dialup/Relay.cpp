@@ -9,6 +9,7 @@
 #include "lwip/pbuf.h"
 #include "lwip/tcp.h"
 #include "lwip/priv/tcp_priv.h"
+#include "platform/dialup/LwipStack.h"
 #include "platform/dialup/Packet.h"
 #include "platform/dialup/lwip/DialupHooks.h"
 
@@ -372,10 +373,12 @@ void Relay::serviceFlow(Flow& flow, std::size_t guestBacklog, std::size_t lowWat
         return;
     }
     if (!flow.pcb) return;  // lwIP has not finished the guest's handshake yet
+    // Either step may end the connection (freed, or lingering without its pcb
+    // and host once both sides have closed): the next looks first.
     sendToHost(flow);
-    if (flow.stage == Stage::Free) return;
+    if (flow.stage != Stage::Open) return;
     if (guestBacklog < lowWater) receiveFromHost(flow);
-    if (flow.stage == Stage::Free) return;
+    if (flow.stage != Stage::Open) return;
     if (flow.guestClosed && !flow.hostClosed &&
         clock_.nowMicroseconds() - flow.lastHostByte > kHalfClosedIdle)
         finish(flow);
@@ -404,18 +407,20 @@ void Relay::sendToHost(Flow& flow)
     if (flow.guestClosed && !flow.toHost && flow.hostClosed) finish(flow);
 }
 
-// The host's data to the guest, as much as lwIP's send buffer holds; when the
-// host has hung up and everything is sent, FIN to the guest.
+// The host's data to the guest, as much as lwIP's send buffer holds and
+// lwIP has room for; when the host has hung up and everything is sent, FIN
+// to the guest.
 void Relay::receiveFromHost(Flow& flow)
 {
     std::uint8_t buffer[kChunk];
-    const std::size_t room = std::min<std::size_t>(tcp_sndbuf(flow.pcb), sizeof buffer);
+    const std::size_t room = std::min({std::size_t{tcp_sndbuf(flow.pcb)}, sizeof buffer, LwipStack::roomToSend()});
     if (room > 0 && tcp_sndqueuelen(flow.pcb) < TCP_SND_QUEUELEN) {
         const std::size_t got = flow.host->receive(buffer, room);
         if (got > 0) {
             flow.lastHostByte = clock_.nowMicroseconds();
             if (tcp_write(flow.pcb, buffer, static_cast<u16_t>(got), TCP_WRITE_FLAG_COPY) != ERR_OK) {
-                // lwIP's heap is full: the bytes cannot be put back, so the connection cannot go on whole.
+                // Not for want of room (that was asked first): the bytes cannot be put back, so the
+                // connection cannot go on whole.
                 ++figures_.overCap;
                 release(flow);
                 return;

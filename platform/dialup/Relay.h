@@ -68,8 +68,9 @@ public:
     static constexpr std::uint16_t kSlotPorts = 20000;
     // Host sockets looked at per service step (the rest at the next steps).
     static constexpr std::size_t kSocketsPerStep = 16;
-    // Bytes of a connection's host data handed to lwIP at once.
-    static constexpr std::size_t kChunk = 2048;
+    // Bytes of a connection's host data handed to lwIP at once: four full
+    // segments, so that a download is not cut into runts.
+    static constexpr std::size_t kChunk = 4 * 1460;
     // A binding unused this long is closed, and a look-up abandoned.
     static constexpr std::uint64_t kBindingIdle = 60000000;
     static constexpr std::uint64_t kLookupLimit = 10000000;

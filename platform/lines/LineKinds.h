@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/com/ComPortLine.h"
+#include "platform/dialup/DialupSwitchboard.h"
 #include "platform/lines/LineKindCatalog.h"
 #include "platform/modem/ModemLineKind.h"
-#include "platform/modem/Switchboard.h"
 #include "platform/network/NetworkLineKind.h"
 
 // What the kinds reach the machine through; each outlives the kinds.
@@ -18,6 +18,7 @@ struct LineServices {
     Network& network;
     Clock& clock;
     Phonebook& phonebook;
+    dialup::DialupSettingsSource& dialupSettings;  // [RS-232C Dialup], read at each call to the server
     std::string modemIdentity;  // what the modem's ATI shows
 };
 
@@ -31,7 +32,7 @@ public:
     std::vector<std::string> listing() const { return catalog_.listing(); }
 
 private:
-    Switchboard switchboard_;
+    dialup::DialupSwitchboard switchboard_;
     ComPortKind comPorts_;
     NetworkLineKind networkLines_;
     ModemLineKind modems_;

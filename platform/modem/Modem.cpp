@@ -81,6 +81,7 @@ void Modem::discard()
 
 void Modem::restored()
 {
+    const bool hadCall = phase_ != Phase::Command || flushing_;
     hangUp("hung up: the machine's state restored");
     call_.discardSaid();
     profile_.reset();
@@ -96,6 +97,9 @@ void Modem::restored()
     dtr_ = true;
     rts_ = true;
     nextRing_ = services_.clock.nowMicroseconds();
+    // A call the restore dropped ends as a lost call does, so that the guest
+    // that runs on from the saved moment learns it is no longer on line.
+    if (hadCall) reply(Result::NoCarrier);
 }
 
 // ---- The service step: time, the call, the commands --------------------------

@@ -209,6 +209,9 @@ Modem::Outcome Modem::dial(std::string text)
         reply(Result::NoDialtone);  // no network to call on at all
         return Outcome::Done;
     }
+    // A call whose far end has events of its own (the dial-up server's
+    // frames) tells them to the modem's monitor too.
+    if (auto* reporting = dynamic_cast<ReportsLineEvents*>(call.transport.get())) reporting->reportEventsTo(events_);
     // The modem is the client of a call it places.
     report(dialling);
     call_.dial(std::move(call.transport), Connection::Framing{call.protocol, TelnetSession::Role::Client, nullptr},

@@ -18,6 +18,9 @@ namespace {
 struct NoPhonebook final : Phonebook {
     std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
 };
+struct DialupDefaults final : dialup::DialupSettingsSource {
+    dialup::DialupSettings read() override { return {}; }
+};
 
 // The plug-in's kinds over a fake comm API, network and clock.
 struct ShippedKinds {
@@ -25,7 +28,8 @@ struct ShippedKinds {
     FakeNetwork network;
     FakeClock clock;
     NoPhonebook phonebook;
-    LineKinds kinds{LineServices{comm, network, clock, phonebook, "modem"}};
+    DialupDefaults dialupSettings;
+    LineKinds kinds{LineServices{comm, network, clock, phonebook, dialupSettings, "modem"}};
 };
 }  // namespace
 

@@ -25,9 +25,12 @@ public:
 inline std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 struct ModemRig {
-    explicit ModemRig(bool listening = false)
+    explicit ModemRig(bool listening = false) : ModemRig(nullptr, nullptr, listening) {}
+    // A modem whose calls another switchboard places, on another clock (the
+    // dial-up server's tests keep lwIP's one clock).
+    ModemRig(Switchboard* board, FakeClock* time, bool listening = false) : clock(time ? *time : ownClock)
     {
-        modem = std::make_unique<Modem>(Modem::Services{switchboard, clock},
+        modem = std::make_unique<Modem>(Modem::Services{board ? *board : switchboard, clock},
                                         listening ? network.listen("127.0.0.1", 2323) : nullptr, "RS232C modem 1.0");
         modem->setFormat(LineFormat{9600, 8, Parity::None, StopBits::One, false});
         modem->setControl(Control::Dtr, true);
@@ -88,7 +91,8 @@ struct ModemRig {
     // A caller at the listening port.
     std::shared_ptr<FakeWire> call() { return network.listeners.back()->call(); }
 
-    FakeClock clock;
+    FakeClock ownClock;
+    FakeClock& clock;
     FakeNetwork network;
     FakePhonebook phonebook;
     Switchboard switchboard{network, phonebook};

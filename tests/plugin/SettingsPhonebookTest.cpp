@@ -1,8 +1,9 @@
-// The modem's phonebook as the settings file holds it.
+// The modem's phonebook and the dial-up server's settings as the settings file holds them.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "plugin/SettingsDialup.h"
 #include "plugin/SettingsPhonebook.h"
 #include "tests/support/IniProfile.h"
 
@@ -34,4 +35,22 @@ TEST(SettingsPhonebook, AnOversizedSectionIsReadAsFarAsItFits)
     SettingsPhonebook phonebook(profile, "settings.ini");
     EXPECT_EQ(phonebook.lookup("1000000"), "host0.example.org");
     EXPECT_EQ(phonebook.lookup("1002999"), std::nullopt);  // past the first 32 KiB
+}
+
+// The dial-up server's section, read from the same file at each call.
+TEST(SettingsDialup, ReadsItsOwnSectionAndDefaultsWithoutAFile)
+{
+    IniTextProfile profile(
+        "[RS-232C Phonebook]\r\nUser=not-this-one\r\n"
+        "[RS-232C Dialup]\r\n; User=commented\r\nUser = guest \r\nHostPorts=8080\r\nForward=2323:23\r\n");
+    char path[] = "settings.ini";
+    SettingsDialup settings(profile, path);
+    const dialup::DialupSettings read = settings.read();
+    EXPECT_EQ(read.user, "guest");
+    EXPECT_EQ(read.hostPorts, std::vector<std::uint16_t>{8080});
+    ASSERT_EQ(read.forwards.size(), 1u);
+    EXPECT_EQ(read.forwards[0].hostPort, 2323);
+
+    path[0] = '\0';
+    EXPECT_EQ(settings.read().user, "");
 }

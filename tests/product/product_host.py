@@ -79,6 +79,7 @@ class ProductHost(HostSimChecks, unittest.TestCase):
     INI = {"LOCK": "0"}
     LINES = dict(cts=True, dsr=True, dcd=True)
     WAIT_SECONDS = 10  # an emulated host answers slowly
+    COM2 = False  # a second line, COM2, for the guest's side as a terminal line (its far end in `guest_side`)
 
     @classmethod
     def setUpClass(cls):
@@ -89,7 +90,9 @@ class ProductHost(HostSimChecks, unittest.TestCase):
         write_ini(cls.ini, **cls.INI)
         near = os.path.join(cls.folder, "near")
         cls.line = VirtualLine(cls.folder, near)
-        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, crash_debugger=False, wow64=True).create()
+        near2 = os.path.join(cls.folder, "near2") if cls.COM2 else None
+        cls.prefix = WinePrefix(cls.folder, near, cls.wine_log, com2=near2, crash_debugger=False, wow64=True).create()
+        cls.guest_side = VirtualLine(cls.folder, near2, name="2").start() if cls.COM2 else None
         cls.line.start()
         cls.line.set_lines(**cls.LINES)
         cls.hosts = []
@@ -119,6 +122,8 @@ class ProductHost(HostSimChecks, unittest.TestCase):
         for sim in cls.hosts:
             sim.quit()
         cls.line.stop()
+        if getattr(cls, "guest_side", None):
+            cls.guest_side.stop()
         cls.prefix.stop_server()
 
     @classmethod

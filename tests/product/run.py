@@ -127,7 +127,7 @@ def main():
 
         import test_product
         cases = [test_product.ProductAtWork, test_product.SaveBlockInANewHost, test_product.NetworkLines,
-                 test_product.ModemCallInTheProduct]
+                 test_product.ModemCallInTheProduct, test_product.DialupInTheProduct]
         for case in cases:
             if way == "emulated":
                 set_entry(True)

@@ -4,14 +4,24 @@ offsets of the host records, the timer slot, the 32-bit runtime, its
 Winsock), checked through everything a host and a guest do with it.
 
 Each class is one host process; its tests run in name order against it."""
+import functools
+import hashlib
+import http.server
 import os
+import random
 import socket
 import struct
+import sys
+import threading
 import time
 
 from product_host import ProductHost, fields, periods, read_ini, windows_path, write_ini  # puts tools/host on the path
 from modem_guest import hears, receive_all, types  # noqa: E402
 from network_peers import LOOPBACK, Rfc2217Server, TcpFarEnd, free_port  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                "tools/dialup"))
+from guest_vm import GATEWAY_ADDRESS, GUEST_ADDRESS, GuestVM  # noqa: E402
 
 TX_READY, RX_READY, TX_EMPTY, DSR = 0x01, 0x02, 0x04, 0x80
 PORT_LIST, LOCK_BOX, RATE_LIST = 1000, 1023, 1022
@@ -381,3 +391,45 @@ class ModemCallInTheProduct(ProductHost):
         self.assertEqual(caller.recv(100), b"")  # hung up
         caller.close()
         server.close()
+
+
+class QuietFiles(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class DialupInTheProduct(ProductHost):
+    """The product as the dial-up ISP: the virtual machine's pppd dials 777
+    through the 32-bit modem on the terminal line and fetches a small file.
+    The host's time is virtual, so the line goes as fast as the emulated
+    host steps, whatever rate the guest programs."""
+    INI = {"LOCK": "1", "BAUDRATE": "9600", "PORT": "modem"}
+    COM2 = True
+
+    def test_01_pppd_brings_the_link_up_and_a_download_arrives_byte_for_byte(self):
+        payload = random.Random(45).randbytes(16 * 1024)
+        folder = os.path.join(self.folder, "www")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "payload.bin"), "wb") as f:
+            f.write(payload)
+        web = http.server.ThreadingHTTPServer((LOOPBACK, 0), functools.partial(QuietFiles, directory=folder))
+        threading.Thread(target=web.serve_forever, daemon=True).start()
+        with open(self.ini, "a", newline="\r\n") as f:
+            f.write(f"[RS-232C Dialup]\nHostPorts={web.server_address[1]}\n")
+        for command in ("timer2 16", "mode 4E", "cmd 37", "out 35 05"):
+            self.sim.command(command)
+        self.sim.process.stdin.write(b"terminal COM2\n")  # until the next command line
+        self.sim.process.stdin.flush()
+        try:
+            with GuestVM(self.folder) as guest, guest.join(self.guest_side.far):
+                link = guest.dial("777", speed=9600, timeout=300)
+                self.assertEqual((link.local, link.remote), (GUEST_ADDRESS, GATEWAY_ADDRESS))
+                got = guest.fetch(f"http://{GATEWAY_ADDRESS}:{web.server_address[1]}/payload.bin", timeout=600)
+                self.assertEqual(got.sha256, hashlib.sha256(payload).hexdigest())
+                print(f"\nproduct: link up {link.up_at - link.connected_at:.1f} s after CONNECT,"
+                      f" {len(payload)} bytes in {got.seconds:.1f} s")
+                guest.hang_up()
+                self.assertEqual(self.sim.command("echo stop", timeout=120)[0].split()[0], "terminal")
+        finally:
+            web.shutdown()
+            web.server_close()

@@ -12,7 +12,8 @@ shows, name every message text the plug-in can show (taken from the code's
 message table) char for char, and read in a window 80 columns wide with no
 katakana word broken across lines; that the sample settings file is plain
 ASCII with CRLF line ends; and that both guides and the sample name every
-settings key and every kind of port name the plug-in takes: the COM ports at
+settings key (the line monitor's too) and section, the dial-up server's keys
+and its built-in number, and every kind of port name the plug-in takes: the COM ports at
 the ends of the dialog's list, and the kinds of line and the forms of their
 names as the host simulator of BUILD (the 64-bit twin of the same sources,
 which Wine runs at full speed) lists them with --list-kinds, from the same
@@ -35,6 +36,9 @@ from winehost import WINE, WINESERVER, base_prefix  # noqa: E402
 MESSAGE_TABLES = [os.path.join(ROOT, "device/Messages.cpp"), os.path.join(ROOT, "platform/monitor/MonitorMessages.cpp")]
 SETTINGS_CODE = os.path.join(ROOT, "ui/Settings.cpp")
 PHONEBOOK_CODE = os.path.join(ROOT, "plugin/SettingsPhonebook.h")
+MONITOR_CODE = os.path.join(ROOT, "plugin/SettingsMonitor.h")
+DIALUP_HEADER = os.path.join(ROOT, "platform/dialup/DialupSettings.h")
+DIALUP_CODE = os.path.join(ROOT, "platform/dialup/DialupSettings.cpp")
 FILES = {"RS232C.dll", "hostsim.exe", "README-ja.txt", "README-en.txt", "RS232C-sample.ini", "LICENSE", "SHA256SUMS"}
 GUIDES = ("README-ja.txt", "README-en.txt")
 BOM = b"\xef\xbb\xbf"
@@ -234,13 +238,46 @@ def port_forms(build):
     return forms
 
 
+def monitor_keys():
+    """The line monitor's keys in [RS-232C], as its settings code names them."""
+    keys = re.findall(r'k\w+Key\[\] = "([A-Z]+)"', source_of(MONITOR_CODE))
+    if len(keys) < 3:
+        fault("%s gave the monitor's keys %r" % (MONITOR_CODE, keys))
+    return keys
+
+
 def sections():
-    """The settings file's sections besides [RS-232C]: the modem's phonebook."""
-    phonebook = re.search(r'kSection\[\] = "([^"]+)"', source_of(PHONEBOOK_CODE))
-    if not phonebook:
-        fault("%s gave no phonebook section" % PHONEBOOK_CODE)
-        return []
-    return ["[%s]" % phonebook.group(1)]
+    """The settings file's sections besides [RS-232C]: the modem's phonebook and the dial-up server's."""
+    found = []
+    for code in (PHONEBOOK_CODE, DIALUP_HEADER):
+        section = re.search(r'kSection\[\] = "([^"]+)"', source_of(code))
+        if section:
+            found.append("[%s]" % section.group(1))
+        else:
+            fault("%s gave no section" % code)
+    return found
+
+
+def dialup_names():
+    """The dial-up server's keys (taken without regard to case, so the guides may
+    write them as they like) and its built-in number, as a pattern each."""
+    keys = re.findall(r'key == "([a-z]+)"', source_of(DIALUP_CODE))
+    number = re.search(r'kBuiltInNumber\[\] = "(\d+)"', source_of(DIALUP_HEADER))
+    if len(keys) < 7 or not number:
+        fault("%s and %s gave the dial-up keys %r and number %r" % (DIALUP_CODE, DIALUP_HEADER, keys, number))
+        return {}
+    names = {key: r"(?i)\b%s=" % key for key in keys}
+    names["the number " + number.group(1)] = r"\b%s\b" % number.group(1)
+    return names
+
+
+def check_dialup_names(texts, names):
+    """Each dial-up key is shown as KEY=..., and the built-in number, in each of `texts`."""
+    for name, body in texts.items():
+        for what, pattern in names.items():
+            if not re.search(pattern, body):
+                fault("%s does not show the dial-up server's %s" % (name, what))
+    print("%s show the dial-up server's %s" % (", ".join(texts), ", ".join(names)))
 
 
 def check_names(texts, keys, forms, section_names=()):
@@ -321,7 +358,8 @@ def main():
         faults.extend(check_dll.faults)
         bodies = check_guides(top, texts)
         bodies["RS232C-sample.ini"] = check_sample(top)
-        check_names(bodies, settings_keys(), port_forms(build), sections())
+        check_names(bodies, settings_keys() + monitor_keys(), port_forms(build), sections())
+        check_dialup_names(bodies, dialup_names())
     for text in faults:
         print("FAULT: " + text, file=sys.stderr)
     return 1 if faults else 0

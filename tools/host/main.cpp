@@ -108,7 +108,10 @@ int listKinds()
     struct NoNumbers final : Phonebook {
         std::optional<std::string> lookup(const std::string&) override { return std::nullopt; }
     } phonebook;
-    const LineKinds kinds(LineServices{comm, network, clock, phonebook, ""});
+    struct Defaults final : dialup::DialupSettingsSource {
+        dialup::DialupSettings read() override { return {}; }
+    } dialupSettings;
+    const LineKinds kinds(LineServices{comm, network, clock, phonebook, dialupSettings, ""});
     for (const std::string& line : kinds.listing()) std::printf("kind %s\n", line.c_str());
     return 0;
 }

@@ -303,15 +303,16 @@ void DialupSession::slipFrame(const std::uint8_t* frame, std::size_t size)
 err_t DialupSession::slipOutput(netif* link, pbuf* p, const ip4_addr_t*)
 {
     auto* session = static_cast<DialupSession*>(link->state);
-    pbuf* copy = pbuf_clone(PBUF_RAW, PBUF_RAM, p);  // compression rewrites it
-    if (!copy) return ERR_MEM;
+    // Compression works on a copy of its own, which it hands back in place
+    // of the datagram (lwIP's datagram stays as it was, for retransmission).
+    pbuf* out = p;
     std::uint8_t type = TYPE_IP;
-    if (session->compressed_) type = vj_compress_tcp(session->vj_.get(), &copy);
+    if (session->compressed_) type = vj_compress_tcp(session->vj_.get(), &out);
     std::uint8_t packet[1600];
     std::uint8_t framed[slipEncodedLimit(sizeof packet)];
-    const std::size_t size = std::min<std::size_t>(copy->tot_len, sizeof packet);
-    pbuf_copy_partial(copy, packet, static_cast<u16_t>(size), 0);
-    pbuf_free(copy);
+    const std::size_t size = std::min<std::size_t>(out->tot_len, sizeof packet);
+    pbuf_copy_partial(out, packet, static_cast<u16_t>(size), 0);
+    if (out != p) pbuf_free(out);
     if (type == TYPE_COMPRESSED_TCP) packet[0] |= 0x80;
     if (type == TYPE_UNCOMPRESSED_TCP) packet[0] = static_cast<std::uint8_t>((packet[0] & 0x0f) | 0x70);
     if (!session->queue(framed, slipEncode(packet, size, framed))) ++session->framesDropped_;

@@ -137,7 +137,8 @@ TEST(DialupCalls, AMonitorHearsTheFramesBothWaysAndNeverThePassword)
     Heard heard;
     isp.rig.modem->reportEventsTo(&heard);
     isp.rig.command("ATDT777");
-    EXPECT_EQ(heard.calls, std::vector<std::string>{"dial-up settings: Gateway not understood, its default kept"});
+    EXPECT_EQ(heard.calls, (std::vector<std::string>{"dial-up settings: Gateway not understood, its default kept",
+                                                     "dialling 777 (phonebook: ppp)", "connected"}));
 
     isp.rig.type("guest\r");
     EXPECT_EQ(heard.raw, std::vector<RawBytes>{RawBytes::Secret});  // from the prompt on

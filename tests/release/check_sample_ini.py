@@ -5,7 +5,8 @@
 
 Runs the plug-in of BUILD_DIR (the 64-bit build of the same sources, which
 Wine runs at full speed) in the host simulator under Wine, with COM1 on a
-virtual line, once with the sample file exactly as shipped and once for each
+virtual line, once with the sample file exactly as shipped (Shift-JIS, its
+Japanese comments included; every variant is written in the same encoding) and once for each
 value its comments document: every line of the file is the file's own, with
 only the one value put in. Each run hands the file to the plug-in (SetPath,
 Wine's private-profile functions), has the guest ask for another format

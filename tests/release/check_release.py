@@ -358,15 +358,15 @@ def modem_names(build):
     for line in listing.splitlines():
         words = line.split()
         if len(words) >= 2 and words[0] in ("command", "inert"):
-            names["the command " + words[1]] = r"(?<![\w&\\%%+])%s(?![A-Za-z])" % re.escape(words[1])
+            names["command " + words[1]] = r"(?<![\w&\\%%+])%s(?![A-Za-z])" % re.escape(words[1])
         elif len(words) == 2 and words[0] == "register":
-            names["the register " + words[1]] = r"\b%s\b" % words[1]
+            names["register " + words[1]] = r"\b%s\b" % words[1]
         elif len(words) >= 3 and words[0] == "result":
-            names["the result " + " ".join(words[1:-1])] = r"\b%s\b" % re.escape(" ".join(words[1:-1]))
+            names["result " + " ".join(words[1:-1])] = r"\b%s\b" % re.escape(" ".join(words[1:-1]))
         elif len(words) == 3 and words[0] == "connect":
             # "600 が 9" or "600 -> 9": the rate, then its number, in one phrase.
             names["CONNECT %s's number %s" % (words[1], words[2])] = r"\b%s\D{1,6}%s\b" % (words[1], words[2])
-    if not any(what.startswith("the result") for what in names) or len(names) < 20:
+    if not any(what.startswith("result ") for what in names) or len(names) < 20:
         fault("hostsim --list-modem of %s listed %r" % (build, listing))
     return names
 

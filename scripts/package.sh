@@ -45,12 +45,12 @@ version = sys.argv[1]
 target = os.path.join("dist", f"RS232C-{version}.zip")
 
 
-def text(path, bom):
+def text(path, bom, encoding="utf-8"):
     with open(path, encoding="utf-8") as f:
         body = f.read().replace("\r\n", "\n").replace("@VERSION@", version)
     if "@" + "VERSION@" in body:
         sys.exit(f"package: {path} still holds a placeholder")
-    return (b"\xef\xbb\xbf" if bom else b"") + body.replace("\n", "\r\n").encode("utf-8")
+    return (b"\xef\xbb\xbf" if bom else b"") + body.replace("\n", "\r\n").encode(encoding)
 
 
 def binary(path):
@@ -59,15 +59,18 @@ def binary(path):
 
 
 # Notepad on every Windows since XP reads UTF-8 with a byte order mark as UTF-8
-# (without one, older versions take the file as Shift-JIS). The sample INI stays
-# plain ASCII: the profile functions read it byte by byte, and a mark would
-# become part of its first line.
+# (without one, older versions take the file as Shift-JIS). The sample INI,
+# kept here in UTF-8, goes out in Shift-JIS (code page 932) with no mark: the
+# profile functions read it in the system's code page, a mark would become
+# part of its first line, and Notepad on a Japanese Windows shows its
+# Japanese comments as they are. Its keys and values are ASCII, so any code
+# page reads them alike.
 files = [
     ("RS232C.dll", binary("build/win32/RS232C.dll")),
     ("hostsim.exe", binary("build/win32/hostsim.exe")),
     ("README-ja.txt", text("docs/guide/README-ja.txt", bom=True)),
     ("README-en.txt", text("docs/guide/README-en.txt", bom=True)),
-    ("RS232C-sample.ini", text("docs/guide/RS232C-sample.ini", bom=False)),
+    ("RS232C-sample.ini", text("docs/guide/RS232C-sample.ini", bom=False, encoding="cp932")),
     ("LICENSE", text("LICENSE", bom=False)),
 ]
 sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files)

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/Line.h"
 #include "platform/lines/Clock.h"
@@ -43,6 +44,11 @@ public:
     // `listener` is null for a modem that only dials; `identity` is the
     // text ATI shows (the product's name and version), one line.
     Modem(Services services, std::unique_ptr<Listener> listener, std::string identity);
+
+    // What the modem answers to, one item a line, from its own tables: its
+    // commands ("command &K 0-6"; "inert" for those that only answer OK),
+    // the S-registers it acts on and its result codes. For the guides' check.
+    static std::vector<std::string> listing();
 
     // The monitor hears its command lines, result codes and the steps of its calls.
     void reportEventsTo(LineEvents* events) override { events_ = events; }

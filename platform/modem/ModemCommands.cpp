@@ -13,17 +13,26 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/modem/Modem.h"
 
 namespace {
-struct InertCommand {
+struct CommandRange {
     char prefix;
     char letter;
     unsigned largest;  // the highest value it takes
 };
 
-constexpr InertCommand kInert[] = {
+// The commands that act here (basic() and ampersand() do them), with the
+// highest value each takes; a larger one answers ERROR.
+constexpr CommandRange kActing[] = {
+    {0, 'A', 0}, {0, 'E', 1}, {0, 'H', 1}, {0, 'I', 9}, {0, 'O', 1}, {0, 'Q', 1}, {0, 'V', 1}, {0, 'X', 4},
+    {0, 'Z', 1}, {'&', 'C', 1}, {'&', 'D', 3}, {'&', 'F', 2}, {'&', 'K', 6}, {'&', 'V', 0},
+};
+
+constexpr CommandRange kInert[] = {
     // Bell/CCITT mode, carrier, online echo, speaker volume and use,
     // automode, pulse or tone, connect message options, long space disconnect.
     {0, 'B', 16}, {0, 'C', 1}, {0, 'F', 1}, {0, 'L', 3}, {0, 'M', 3},
@@ -44,11 +53,41 @@ constexpr InertCommand kInert[] = {
 // Extended commands init strings set (modulation, error control,
 // compression, flow control, port rate, country): taken and ignored.
 constexpr const char* kInertExtended[] = {"MS", "ES", "DS", "DR", "ER", "IFC", "ICF", "ILRR", "IPR", "GCI", "A8E"};
+const CommandRange* findCommand(const ModemCommand& command)
+{
+    for (const CommandRange& acting : kActing)
+        if (acting.prefix == command.prefix && acting.letter == command.letter) return &acting;
+    return nullptr;
+}
+
+std::string commandName(const CommandRange& command)
+{
+    std::string name;
+    if (command.prefix) name += command.prefix;
+    return name + command.letter;
+}
 }  // namespace
+
+std::vector<std::string> Modem::listing()
+{
+    std::vector<std::string> lines;
+    // D dials and S sets or reads a register: the parser tells them apart.
+    lines.push_back("command D");
+    lines.push_back("command S");
+    for (const CommandRange& command : kActing)
+        lines.push_back("command " + commandName(command) + " 0-" + std::to_string(command.largest));
+    lines.push_back("command +FCLASS");
+    for (const CommandRange& command : kInert)
+        lines.push_back("inert " + commandName(command) + " 0-" + std::to_string(command.largest));
+    for (const char* name : kInertExtended) lines.push_back(std::string("inert +") + name);
+    for (SRegister r : kActingRegisters) lines.push_back("register S" + std::to_string(unsigned{r}));
+    for (const std::string& line : resultListing()) lines.push_back(line);
+    return lines;
+}
 
 Modem::Outcome Modem::inert(const ModemCommand& command)
 {
-    for (const InertCommand& inert : kInert)
+    for (const CommandRange& inert : kInert)
         if (inert.prefix == command.prefix && inert.letter == command.letter)
             return command.number <= inert.largest ? Outcome::Next : Outcome::Error;
     return Outcome::Error;
@@ -75,6 +114,8 @@ Modem::Outcome Modem::execute(const ModemCommand& command)
     case ModemCommand::Kind::Basic:
         break;
     }
+    if (const CommandRange* acting = findCommand(command); acting && command.number > acting->largest)
+        return Outcome::Error;
     if (command.prefix == 0) return basic(command);
     if (command.prefix == '&') return ampersand(command);
     return inert(command);
@@ -85,43 +126,35 @@ Modem::Outcome Modem::basic(const ModemCommand& command)
     const unsigned value = command.number;
     switch (command.letter) {
     case 'A':
-        if (value != 0 || phase_ != Phase::Command) return Outcome::Error;
+        if (phase_ != Phase::Command) return Outcome::Error;
         if (call_.state() == Connection::State::Ringing)
             answer(services_.clock.nowMicroseconds());
         else
             reply(Result::NoCarrier);
         return Outcome::Done;
     case 'E':
-        if (value > 1) return Outcome::Error;
         profile_.echo = value == 1;
         return Outcome::Next;
     case 'H':
         // H1 would take the line off hook; with no line to take, it changes nothing.
-        if (value > 1) return Outcome::Error;
         if (value == 0) hangUp("hung up by the guest: ATH");
         return Outcome::Next;
     case 'I':
-        if (value > 9) return Outcome::Error;
         inform(identity_);
         return Outcome::Next;
     case 'O':
-        if (value > 1) return Outcome::Error;
         return online();
     case 'Q':
-        if (value > 1) return Outcome::Error;
         profile_.quiet = value == 1;
         return Outcome::Next;
     case 'V':
-        if (value > 1) return Outcome::Error;
         profile_.verbose = value == 1;
         return Outcome::Next;
     case 'X':
-        if (value > 4) return Outcome::Error;
         profile_.resultSet = static_cast<std::uint8_t>(value);
         return Outcome::Next;
     case 'Z':
         // The commands after Z on the same line still run: init strings rely on it.
-        if (value > 1) return Outcome::Error;
         hangUp("hung up by the guest: ATZ");
         profile_.reset();
         return Outcome::Next;
@@ -135,26 +168,21 @@ Modem::Outcome Modem::ampersand(const ModemCommand& command)
     const unsigned value = command.number;
     switch (command.letter) {
     case 'C':
-        if (value > 1) return Outcome::Error;
         profile_.dcdAlwaysOn = value == 0;
         return Outcome::Next;
     case 'D':
-        if (value > 3) return Outcome::Error;
         profile_.dtr = static_cast<DtrAction>(value);
         return Outcome::Next;
     case 'F':
         // &F1 and &F2 are factory profiles with flow control: the same here.
-        if (value > 2) return Outcome::Error;
         profile_.reset();
         return Outcome::Next;
     case 'K':
         // &K3 is RTS/CTS; the others (XON/XOFF and their mixes) keep RTS
         // honoured too, since a program that uses them leaves RTS on.
-        if (value > 6) return Outcome::Error;
         profile_.rtsFlowControl = value != 0;
         return Outcome::Next;
     case 'V':
-        if (value != 0) return Outcome::Error;
         inform(profileListing());
         return Outcome::Next;
     default:
@@ -242,8 +270,7 @@ std::string Modem::profileListing() const
                   profile_.verbose, unsigned{profile_.resultSet}, profile_.dcdAlwaysOn ? 0 : 1,
                   static_cast<int>(profile_.dtr), profile_.rtsFlowControl ? 3 : 0);
     std::string listing = text;
-    for (SRegister r : {kRingsToAnswer, kRingCount, kEscapeCharacter, kLineEnd, kLineFeed, kBackspace, kAnswerWait,
-                        kCarrierLossDelay, kGuardTime, kDtrDelay}) {
+    for (SRegister r : kActingRegisters) {
         std::snprintf(text, sizeof text, " S%02u:%03u", unsigned{r}, unsigned{profile_.s[r]});
         listing += text;
     }

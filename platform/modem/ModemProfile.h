@@ -20,6 +20,10 @@ enum SRegister : std::uint8_t {
     kDtrDelay = 25,       // S25: how long DTR must stay off to count, in 1/100 s
 };
 
+// The registers above, in order: &V shows them.
+constexpr SRegister kActingRegisters[] = {kRingsToAnswer, kRingCount, kEscapeCharacter, kLineEnd, kLineFeed,
+                                          kBackspace,     kAnswerWait, kCarrierLossDelay, kGuardTime, kDtrDelay};
+
 // What a DTR drop does (&D).
 enum class DtrAction : std::uint8_t { Ignore = 0, Command = 1, HangUp = 2, Reset = 3 };
 

@@ -66,3 +66,13 @@ void appendInformation(const ModemProfile& profile, std::string_view text, std::
     out += text;
     appendLineEnd(profile, out);
 }
+
+std::vector<std::string> resultListing()
+{
+    std::vector<std::string> lines;
+    for (const ResultName& name : kResults)
+        lines.push_back(std::string("result ") + name.words + " " + std::to_string(name.number));
+    for (const ConnectCode& code : kConnectCodes)
+        lines.push_back("connect " + std::to_string(code.rate) + " " + std::to_string(code.number));
+    return lines;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/modem/ModemProfile.h"
 
@@ -18,3 +19,7 @@ void appendResult(const ModemProfile& profile, Result result, std::uint32_t rate
 // Appends information text (ATI, Sn?, &V): framed by CR LF under V1,
 // followed by CR LF under V0.
 void appendInformation(const ModemProfile& profile, std::string_view text, std::string& out);
+
+// The result codes, "result NO CARRIER 3", and CONNECT's numbers by rate,
+// "connect 9600 12", one a line.
+std::vector<std::string> resultListing();

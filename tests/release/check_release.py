@@ -10,8 +10,13 @@ DLL's exports, imports, resources and version resource; that both guides are
 UTF-8 with a byte order mark and CRLF line ends, name the version the host
 shows, name every message text the plug-in can show (taken from the code's
 message table) char for char, and read in a window 80 columns wide with no
-katakana word broken across lines; that the sample settings file is plain
-ASCII with CRLF line ends; and that both guides and the sample name every
+katakana word broken across lines; that the sample settings file is
+Shift-JIS (code page 932) with CRLF line ends and no byte order mark, its
+sections and keys in ASCII, and Japanese comments in every paragraph of
+comments beside the English; that both guides name every AT command,
+S-register and result code the modem answers to, as the host simulator of
+BUILD lists them with --list-modem from the modem's own tables; and that
+both guides and the sample name every
 settings key (the line monitor's too) and section, the dial-up server's keys
 and its built-in number, and every kind of port name the plug-in takes: the COM ports at
 the ends of the dialog's list, and the kinds of line and the forms of their
@@ -164,7 +169,7 @@ def check_tested_dll(top, tested):
         print("RS232C.dll is the DLL the 32-bit stage ran (sha256 %s)" % got)
 
 
-def read_text(path, bom):
+def read_text(path, bom, encoding="utf-8"):
     with open(path, "rb") as f:
         data = f.read()
     name = os.path.basename(path)
@@ -173,9 +178,9 @@ def read_text(path, bom):
     if data.replace(b"\r\n", b"").count(b"\n") or data.replace(b"\r\n", b"").count(b"\r"):
         fault("%s has line ends other than CRLF" % name)
     try:
-        return data[len(BOM) if bom else 0:].decode("utf-8")
+        return data[len(BOM) if bom else 0:].decode(encoding)
     except UnicodeDecodeError as error:
-        fault("%s is not UTF-8: %s" % (name, error))
+        fault("%s is not %s: %s" % (name, encoding, error))
         return ""
 
 
@@ -197,20 +202,25 @@ def settings_keys():
     return keys
 
 
-def listed_kinds(build):
-    """[(kind, form)] as `hostsim --list-kinds` of BUILD prints them, run
-    under Wine in a copy of the cached booted prefix."""
+def hostsim_listing(build, flag):
+    """What `hostsim FLAG` of BUILD prints, run under Wine in a copy of the
+    cached booted prefix."""
     with tempfile.TemporaryDirectory() as work:
         log = os.path.join(work, "wine.log")
         prefix = os.path.join(work, "prefix")
         subprocess.run(["cp", "-a", base_prefix(log), prefix], check=True)
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
         try:
-            listing = subprocess.run([WINE, os.path.join(build, "hostsim.exe"), "--list-kinds"], env=env,
-                                     capture_output=True, text=True, timeout=300).stdout
+            return subprocess.run([WINE, os.path.join(build, "hostsim.exe"), flag], env=env,
+                                  capture_output=True, text=True, timeout=300).stdout
         finally:
             subprocess.run([WINESERVER, "-k"], env=env, check=False, capture_output=True)
             subprocess.run([WINESERVER, "-w"], env=env, check=False, capture_output=True)
+
+
+def listed_kinds(build):
+    """[(kind, form)] as `hostsim --list-kinds` of BUILD prints them."""
+    listing = hostsim_listing(build, "--list-kinds")
     kinds = re.findall(r"^kind (\S+) (\S+)\r?$", listing, re.M)
     if not {"com", "network", "modem"} <= {kind for kind, _ in kinds}:
         fault("hostsim --list-kinds of %s listed %r" % (build, listing))
@@ -338,10 +348,55 @@ def check_guides(top, texts):
     return bodies
 
 
+def modem_names(build):
+    """{what: pattern} for each AT command, S-register and result code that
+    `hostsim --list-modem` of BUILD lists. A command is looked for as a word of
+    its own or with a value after it (E0, &K3, \\N, +MS=), a register as Sn, a
+    result code as its words and, for CONNECT, each rate's number beside its rate."""
+    listing = hostsim_listing(build, "--list-modem")
+    names = {}
+    for line in listing.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] in ("command", "inert"):
+            names["command " + words[1]] = r"(?<![\w&\\%%+])%s(?![A-Za-z])" % re.escape(words[1])
+        elif len(words) == 2 and words[0] == "register":
+            names["register " + words[1]] = r"\b%s\b" % words[1]
+        elif len(words) >= 3 and words[0] == "result":
+            names["result " + " ".join(words[1:-1])] = r"\b%s\b" % re.escape(" ".join(words[1:-1]))
+        elif len(words) == 3 and words[0] == "connect":
+            # "600 が 9" or "600 -> 9": the rate, then its number, in one phrase.
+            names["CONNECT %s's number %s" % (words[1], words[2])] = r"\b%s\D{1,6}%s\b" % (words[1], words[2])
+    if not any(what.startswith("result ") for what in names) or len(names) < 20:
+        fault("hostsim --list-modem of %s listed %r" % (build, listing))
+    return names
+
+
+def check_modem_names(bodies, names):
+    for guide in GUIDES:
+        for what, pattern in names.items():
+            if not re.search(pattern, bodies[guide]):
+                fault("%s does not name the modem's %s" % (guide, what))
+    print("both guides name the modem's %d commands, registers and result codes" % len(names))
+
+
+JAPANESE = re.compile("[\u3041-\u30ff\u4e00-\u9fff]")
+
+
 def check_sample(top):
-    body = read_text(os.path.join(top, "RS232C-sample.ini"), bom=False)
-    if not body.isascii():
-        fault("RS232C-sample.ini is not plain ASCII: the profile functions read it in the system's code page")
+    """Shift-JIS with CRLF: comments in Japanese beside the English, in every
+    paragraph of comments; sections and key lines in ASCII, which reads the
+    same in any code page."""
+    body = read_text(os.path.join(top, "RS232C-sample.ini"), bom=False, encoding="cp932")
+    for number, line in enumerate(body.splitlines(), 1):
+        if not line.lstrip().startswith(";") and not line.isascii():
+            fault("RS232C-sample.ini line %d is not a comment and not ASCII: %r" % (number, line))
+    paragraphs = [p for p in re.split(r"\n\s*\n", body.replace("\r\n", "\n"))
+                  if any(l.startswith(";") for l in p.splitlines())]
+    for paragraph in paragraphs:
+        comments = [l for l in paragraph.splitlines() if l.startswith(";") and not re.match(r";\w+=", l)]
+        if comments and not any(JAPANESE.search(l) for l in comments):
+            fault("RS232C-sample.ini has comments with no Japanese beside them: %r" % comments[0])
+    print("RS232C-sample.ini: Shift-JIS, CRLF, %d paragraphs of comments, each with Japanese" % len(paragraphs))
     return body
 
 
@@ -360,6 +415,7 @@ def main():
         bodies["RS232C-sample.ini"] = check_sample(top)
         check_names(bodies, settings_keys() + monitor_keys(), port_forms(build), sections())
         check_dialup_names(bodies, dialup_names())
+        check_modem_names(bodies, modem_names(build))
     for text in faults:
         print("FAULT: " + text, file=sys.stderr)
     return 1 if faults else 0

@@ -5,7 +5,8 @@
 
 Runs the plug-in of BUILD_DIR (the 64-bit build of the same sources, which
 Wine runs at full speed) in the host simulator under Wine, with COM1 on a
-virtual line, once with the sample file exactly as shipped and once for each
+virtual line, once with the sample file exactly as shipped (Shift-JIS, its
+Japanese comments included; every variant is written in the same encoding) and once for each
 value its comments document: every line of the file is the file's own, with
 only the one value put in. Each run hands the file to the plug-in (SetPath,
 Wine's private-profile functions), has the guest ask for another format
@@ -147,7 +148,7 @@ def make_absent(prefix, ports):
 
 def run_once(prefix, line, build, directory, text, values, dialog):
     ini = os.path.join(directory, "settings.ini")
-    with open(ini, "w", newline="") as f:
+    with open(ini, "w", newline="", encoding="cp932") as f:
         f.write(text)
     sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
                   line=line, virtual=True, log=os.path.join(directory, "wine.log"))
@@ -278,7 +279,7 @@ def run_modem_example(prefix, line, build, directory, text, example):
         if not calls:
             return "the sample's phonebook has no entry to dial"
     ini = os.path.join(directory, "settings.ini")
-    with open(ini, "w", newline="") as f:
+    with open(ini, "w", newline="", encoding="cp932") as f:
         f.write(with_value(text, "PORT", here).replace("[RS-232C Phonebook]",
                                                        "\n".join(["[RS-232C Phonebook]"] + book)))
     sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
@@ -347,7 +348,7 @@ def run_network_example(prefix, line, build, directory, text, example):
         server.bind((LOOPBACK, port))
         server.listen(1)
     ini = os.path.join(directory, "settings.ini")
-    with open(ini, "w", newline="") as f:
+    with open(ini, "w", newline="", encoding="cp932") as f:
         f.write(with_value(text, "PORT", here))
     sim = HostSim(prefix, os.path.join(build, "hostsim.exe"), os.path.join(build, "RS232C.dll"), ini,
                   line=line, virtual=True, log=os.path.join(directory, "wine.log"))
@@ -397,7 +398,7 @@ def run_network_example(prefix, line, build, directory, text, example):
 def main():
     sample, build = sys.argv[1:3]
     with open(sample, "rb") as f:
-        text = f.read().decode("ascii")
+        text = f.read().decode("cp932")
     values, choices, examples = documented(text)
     if set(values) != set(KEYS):
         fault("the sample sets %r, not the six keys" % sorted(values))

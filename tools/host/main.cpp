@@ -18,6 +18,9 @@
 //   --list-kinds    prints the kinds of line a PORT name can give, one form a
 //                   line ("kind network tcp:HOST[:PORT]"), wired as the
 //                   plug-in wires them, and exits
+//   --list-modem    prints what the modem answers to, one item a line, from
+//                   its own tables ("command &K 0-6", "register S7",
+//                   "result NO ANSWER 8", "connect 9600 12"), and exits
 //   --monitor       prints the plug-in's line monitor log as it grows (the
 //                   log the settings' MONITOR names; hostsim-monitor.log
 //                   beside them when they name none)
@@ -35,6 +38,7 @@
 #include <string>
 
 #include "platform/lines/LineKinds.h"
+#include "platform/modem/Modem.h"
 #include "platform/win32/PerformanceCounterClock.h"
 #include "platform/win32/Win32CommApi.h"
 #include "platform/win32/WinsockNetwork.h"
@@ -61,6 +65,7 @@ struct Options {
     bool monitor = false;
     std::string script;
     bool listKinds = false;
+    bool listModem = false;
 };
 
 bool parse(int argc, char** argv, Options& options)
@@ -75,6 +80,7 @@ bool parse(int argc, char** argv, Options& options)
         else if (a == "--clock") options.clock = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
         else if (a == "--virtual") options.virtualTime = true;
         else if (a == "--list-kinds") options.listKinds = true;
+        else if (a == "--list-modem") options.listModem = true;
         else if (a == "--monitor") options.monitor = true;
         else if (a == "--host") {
             const std::string model = value();
@@ -116,6 +122,12 @@ int listKinds()
     return 0;
 }
 
+int listModem()
+{
+    for (const std::string& line : Modem::listing()) std::printf("%s\n", line.c_str());
+    return 0;
+}
+
 // Runs the commands as they come; between them the emulator's loop keeps the
 // machine's time running, as a user's emulator does while nobody types.
 void runCommands(CommandInput& commands)
@@ -141,10 +153,11 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: hostsim [--dll PATH] [--ini PATH] [--port NAME] [--baud RATE] [--clock HZ] "
-                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--monitor] [--list-kinds] [script]\n");
+                             "[--virtual] [--host emulator|threaded] [--terminal PORT] [--monitor] [--list-kinds] [--list-modem] [script]\n");
         return 2;
     }
     if (options.listKinds) return listKinds();
+    if (options.listModem) return listModem();
     if (options.dll.empty()) options.dll = besideProgram("RS232C.dll");
     options.ini = absolutePath(options.ini);
     if (!options.port.empty()) WritePrivateProfileStringA("RS-232C", "PORT", options.port.c_str(), options.ini.c_str());

@@ -137,7 +137,9 @@ class PppAndSlip(DialupTest):
 
         server = TelnetServer(self.telnet_port, "/bin/sh -c 'echo Welcome; read line; echo you said $line'")
         self.peers.append(server)
-        said = guest.telnet(GATEWAY_ADDRESS, self.telnet_port, lines=["hello"])
+        # The line is typed once telnetd has had time to negotiate and start the
+        # program, as a user waits for the greeting before typing.
+        said = guest.telnet(GATEWAY_ADDRESS, self.telnet_port, lines=["hello"], pause=4.0)
         self.assertIn(b"Welcome", said)
         self.assertIn(b"you said hello", said)
 

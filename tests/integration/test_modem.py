@@ -176,6 +176,7 @@ class Dialling(ModemTest):
         path = self.work.path(f"{self.id()}.bin")
         self.sim.command(f"save {windows_path(path)}")
         self.assertIn("result=1", self.sim.command(f"load {windows_path(path)}")[-1])
+        self.assertEqual(self.hear_until(NO_CARRIER), NO_CARRIER)  # the call the restore dropped
         self.assertEqual(self.command("AT"), b"AT\r" + OK)  # on hook, defaults again: echo on
 
     def test_a_flood_while_rts_is_off_waits_and_arrives_whole(self):

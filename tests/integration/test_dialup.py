@@ -135,7 +135,11 @@ class PppAndSlip(DialupTest):
         expected = sorted({info[4][0] for info in socket.getaddrinfo("localhost", None, socket.AF_INET)})
         self.assertEqual(sorted(guest.resolve("localhost")), expected)
 
-        server = TelnetServer(self.telnet_port, "/bin/sh -c 'echo Welcome; read line; echo you said $line'")
+        # The program answers the first line with letters in it (a bare line
+        # end does not count) and stays a second after its answer, so that the
+        # answer is out before telnetd, seeing the program end, hangs up.
+        server = TelnetServer(self.telnet_port, "/bin/sh -c 'echo Welcome; while read line; do case $line in"
+                                                " *[a-z]*) echo you said $line; sleep 1; exit;; esac; done'")
         self.peers.append(server)
         # The line is typed once telnetd has had time to negotiate and start the
         # program, as a user waits for the greeting before typing.

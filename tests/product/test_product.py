@@ -316,6 +316,14 @@ class NetworkLines(ProductHost):
     def test_01_raw_tcp_lines_follow_the_connection_and_bytes_cross_both_ways(self):
         off, on = dict(CS="off", CD="off", DSR="off"), dict(CS="on", CD="on", DSR="on")
         self.program()  # nobody listens yet: refused
+        # The lines are off from the start, so they cannot tell when the refusal
+        # came; under emulation it may take seconds. Past the line's own limit
+        # on a connect (10 s) the attempt has surely ended, and only then does
+        # the next mode byte connect anew rather than wait on the old attempt.
+        settled = time.monotonic() + 11
+        while time.monotonic() < settled:
+            self.sim.command("ticks 200")
+            time.sleep(0.2)
         self.assertEqual(self.lines_become(off, timeout=5), off)
 
         peer = TcpFarEnd(self.RAW_PORT)

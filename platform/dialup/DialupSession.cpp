@@ -136,7 +136,21 @@ void DialupSession::pppInput(const std::uint8_t* data, std::size_t length)
         for (std::size_t i = 0; i < length; ++i)
             if (fromGuest_.take(data[i]))
                 events_->pppFrame(LineDirection::FromGuest, fromGuest_.frame(), fromGuest_.size());
-    pppos_input(ppp_, const_cast<u8_t*>(data), static_cast<int>(length));
+    // lwIP's framer reads a frame whose sound check sequence follows its
+    // header at once (no information field) through a buffer it never made.
+    // Such a frame carries nothing: just before each closing flag, one with
+    // no information yet is turned into an extra flag, which the framer skips.
+    auto* framer = static_cast<pppos_pcb*>(ppp_->link_ctx_cb);
+    const std::uint8_t* end = data + length;
+    while (data < end) {
+        const auto* flag = static_cast<const std::uint8_t*>(std::memchr(data, PPP_FLAG, static_cast<std::size_t>(end - data)));
+        const std::uint8_t* upTo = flag ? flag : end;
+        if (upTo > data) pppos_input(ppp_, const_cast<u8_t*>(data), static_cast<int>(upTo - data));
+        if (!flag) break;
+        if (framer->in_state == PDDATA && !framer->in_tail) framer->in_state = PDADDRESS;
+        pppos_input(ppp_, const_cast<u8_t*>(flag), 1);
+        data = flag + 1;
+    }
 }
 
 bool DialupSession::queue(const std::uint8_t* data, std::size_t length)

@@ -313,6 +313,14 @@ TEST(DialupPpp, TheLoginGivesWayToPppOnTheGuestsFirstFrame)
     EXPECT_NE(reply.find(std::string("\x7e\xff\x7d\x23\xc0\x21\x7d\x21", 8)), std::string::npos);
     EXPECT_NE(reply.find(std::string("\x7e\xff\x7d\x23\xc0\x21\x7d\x22\x7d\x21", 10)), std::string::npos);
     EXPECT_EQ(session->state(), TransportState::Open);
+    // A frame whose sound check sequence follows its header at once carries
+    // nothing: it is dropped and the link goes on.
+    const auto empty = pppFrame({0xff, 0x03});
+    session->send(empty.data(), empty.size());
+    session->send(request.data(), request.size());
+    clock.now += 1000;
+    const std::string again(reinterpret_cast<char*>(buffer), session->receive(buffer, sizeof buffer));
+    EXPECT_NE(again.find(std::string("\xff\x7d\x23\xc0\x21\x7d\x22\x7d\x21", 9)), std::string::npos) << "acked again";
     session.reset();
     expectCleanStack(clock);
 }

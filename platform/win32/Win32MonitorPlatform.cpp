@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/DetachedThread.h"
+
 namespace {
 class Win32File final : public MonitorFile {
 public:
@@ -23,24 +25,6 @@ public:
 private:
     HANDLE file_;
 };
-
-struct Writer {
-    std::function<bool()> pass;
-    DWORD period;
-    HMODULE module;  // held while the thread runs, as the header says
-};
-
-DWORD WINAPI runWriter(LPVOID argument)
-{
-    auto* writer = static_cast<Writer*>(argument);
-    const HMODULE module = writer->module;
-    do Sleep(writer->period);
-    while (writer->pass());
-    delete writer;  // before the module may go
-    if (module) FreeLibraryAndExitThread(module, 0);
-    return 0;
-}
-
 }  // namespace
 
 std::unique_ptr<MonitorFile> Win32MonitorPlatform::openForAppend(const std::string& path, std::uint64_t& size)
@@ -66,29 +50,18 @@ bool Win32MonitorPlatform::replace(const std::string& from, const std::string& t
 
 bool Win32MonitorPlatform::startWriter(std::function<bool()> pass, unsigned periodMs)
 {
-    auto* writer = new Writer{std::move(pass), periodMs, nullptr};
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runWriter), &writer->module);
-    HANDLE thread = CreateThread(nullptr, 0, runWriter, writer, 0, nullptr);
-    if (!thread) {
-        if (writer->module) FreeLibrary(writer->module);
-        delete writer;
-        return false;
-    }
     // Below the emulator's threads: on a busy machine the log falls behind
     // (and says what it lost) rather than the emulated line.
-    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
-    CloseHandle(thread);
-    return true;
+    return startDetachedThread(
+        [pass = std::move(pass), periodMs] {
+            do Sleep(periodMs);
+            while (pass());
+        },
+        THREAD_PRIORITY_BELOW_NORMAL);
 }
 
-// A writer of one pass, which holds the module in the same way. No thread:
-// the message is not shown, the monitor is stopped all the same.
+// No thread: the message is not shown, the monitor is stopped all the same.
 void Win32MonitorPlatform::runDetached(std::function<void()> task)
 {
-    startWriter(
-        [task = std::move(task)] {
-            task();
-            return false;
-        },
-        0);
+    startDetachedThread(std::move(task));
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/DetachedThread.h"
+
 namespace {
 // How often a connect that waits looks whether its transport was given up.
 constexpr DWORD kConnectSliceMs = 50;
@@ -64,10 +66,6 @@ struct ConnectAttempt {
     DWORD started = 0;  // GetTickCount() when the connect began
     DWORD timeout = 0;  // how long an answer is waited for, in milliseconds
     bool timeUp() const { return GetTickCount() - started >= timeout; }  // wraps around safely
-    // The thread holds a reference to the plug-in's module, so that a host
-    // unloading the plug-in while a name server is slow to answer does not
-    // pull the code from under it.
-    HMODULE module = nullptr;
 };
 
 enum class Outcome { Connected, Refused, NoAnswer, Other };
@@ -153,16 +151,6 @@ void connectAttempt(ConnectAttempt& attempt)
     }
     attempt.socket = connected;
     if (!attempt.stage.compare_exchange_strong(expected, ConnectAttempt::Connected)) closesocket(connected);
-}
-
-DWORD WINAPI runConnect(void* argument)
-{
-    auto* shared = static_cast<std::shared_ptr<ConnectAttempt>*>(argument);
-    const HMODULE module = (*shared)->module;
-    connectAttempt(**shared);
-    delete shared;  // before the module may go
-    if (module) FreeLibraryAndExitThread(module, 0);
-    return 0;
 }
 
 // A TCP connection, being made or made, used without blocking.
@@ -258,16 +246,7 @@ std::unique_ptr<ByteTransport> WinsockNetwork::connect(const std::string& host, 
     attempt->started = GetTickCount();
     attempt->timeout = timeoutMilliseconds < kLongestConnectMilliseconds ? timeoutMilliseconds
                                                                           : kLongestConnectMilliseconds;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runConnect),
-                       &attempt->module);
-    auto* forThread = new std::shared_ptr<ConnectAttempt>(attempt);
-    HANDLE thread = CreateThread(nullptr, 0, runConnect, forThread, 0, nullptr);
-    if (thread == nullptr) {
-        if (attempt->module) FreeLibrary(attempt->module);
-        delete forThread;
-        return nullptr;
-    }
-    CloseHandle(thread);
+    if (!startDetachedThread([attempt] { connectAttempt(*attempt); })) return nullptr;
     return std::make_unique<SocketTransport>(std::move(attempt));
 }
 
@@ -357,14 +336,10 @@ struct LookupAttempt {
     std::atomic<bool> abandoned{false};
     std::string name;
     std::vector<Ipv4Address> found;  // written by the thread before `state` moves on
-    HMODULE module = nullptr;
 };
 
-DWORD WINAPI runLookup(void* argument)
+void lookUpAttempt(LookupAttempt& attempt)
 {
-    auto* shared = static_cast<std::shared_ptr<LookupAttempt>*>(argument);
-    LookupAttempt& attempt = **shared;
-    const HMODULE module = attempt.module;
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
@@ -385,9 +360,6 @@ DWORD WINAPI runLookup(void* argument)
         outcome = NameLookup::State::NotFound;
     }
     attempt.state.store(static_cast<int>(outcome));
-    delete shared;  // before the module may go
-    if (module) FreeLibraryAndExitThread(module, 0);
-    return 0;
 }
 
 class ThreadLookup final : public NameLookup {
@@ -424,16 +396,7 @@ std::unique_ptr<NameLookup> WinsockNetwork::lookUp(const std::string& name)
     if (!startWinsock()) return nullptr;
     auto attempt = std::make_shared<LookupAttempt>();
     attempt->name = name;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runLookup),
-                       &attempt->module);
-    auto* forThread = new std::shared_ptr<LookupAttempt>(attempt);
-    HANDLE thread = CreateThread(nullptr, 0, runLookup, forThread, 0, nullptr);
-    if (thread == nullptr) {
-        if (attempt->module) FreeLibrary(attempt->module);
-        delete forThread;
-        return nullptr;
-    }
-    CloseHandle(thread);
+    if (!startDetachedThread([attempt] { lookUpAttempt(*attempt); })) return nullptr;
     return std::make_unique<ThreadLookup>(std::move(attempt));
 }
 

@@ -20,7 +20,7 @@
 #include "platform/monitor/MonitorMessages.h"
 #include "platform/monitor/MonitoredCatalog.h"
 #include "platform/native/NativeMonitorPlatform.h"
-#include "tests/modem/ModemRig.h"
+#include "tests/network/FakeNetwork.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FakeLine.h"
 
@@ -441,36 +441,6 @@ TEST_F(Monitor, ALinesEventsAndFramesWithTheirSecretsMaskedAndTsharkReadsTheCapt
                            "0|PPP PAP|Authenticate-Request (Peer-ID='guest', Password='*******')|modem",
                            "0|TCP|1025 \xE2\x86\x92 80 [SYN] Seq=0 Win=8192 Len=0|modem",
                        }));
-}
-
-TEST_F(Monitor, AModemsCommandLinesAndResultCodesAreLoggedInTheirPlaces)
-{
-    ModemRig rig;
-    struct OneModem final : LineCatalog {
-        std::unique_ptr<Line> open(const char*) override { return std::move(modem); }
-        bool reachesOutside(const char*) override { return true; }
-        std::unique_ptr<Line> modem;
-    } modems;
-    modems.modem = std::move(rig.modem);
-    auto catalog = catalogOver(modems);
-    std::unique_ptr<Line> line = catalog.open("modem");
-    for (char c : std::string("ATE0\r")) line->writeByte(static_cast<std::uint8_t>(c));
-    std::uint8_t byte;
-    for (int tick = 0; tick < 20; ++tick) {
-        rig.clock.now += 1000;
-        line->service();
-        line->readByte(byte);
-    }
-    line.reset();
-    platform.pass();
-    const std::vector<std::string> logged = log();
-    const auto at = [&](const std::string& text) { return std::find(logged.begin(), logged.end(), text) - logged.begin(); };
-    const auto typed = std::find_if(logged.begin(), logged.end(), [](const std::string& row) {
-                           return row.rfind("TX  41 54 45 30 0D ", 0) == 0;
-                       }) - logged.begin();
-    EXPECT_LT(typed, at("--  modem command: ATE0"));  // the bytes that made the command, first
-    EXPECT_LT(at("--  modem command: ATE0"), at("--  modem result: OK"));
-    EXPECT_LT(at("--  modem result: OK"), static_cast<long>(logged.size()));
 }
 
 // A write that would pass the limit first renames the file to NAME.1.

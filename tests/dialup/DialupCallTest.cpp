@@ -40,21 +40,6 @@ struct IspRig {
     ModemRig rig{&board, &sharedClock()};
 };
 
-// What a monitor of the modem is told.
-struct Heard final : LineEvents {
-    void modemCommand(std::string_view) override {}
-    void modemResult(std::string_view) override {}
-    void callEvent(std::string_view text) override { calls.emplace_back(text); }
-    void pppFrame(LineDirection direction, const std::uint8_t* frame, std::size_t length) override
-    {
-        (direction == LineDirection::FromGuest ? fromGuest : toGuest).emplace_back(frame, frame + length);
-    }
-    void rawBytes(RawBytes how) override { raw.push_back(how); }
-
-    std::vector<std::string> calls;
-    std::vector<std::vector<std::uint8_t>> fromGuest, toGuest;
-    std::vector<RawBytes> raw;
-};
 }  // namespace
 
 TEST(DialupCalls, TheNumbersThatReachTheServerAndThoseThatDoNot)
@@ -102,7 +87,7 @@ TEST(DialupCalls, ExitAtTheLoginDropsTheCarrierAndACallWhileLwipIsHeldIsBusy)
 TEST(DialupCalls, TheGuestsTerminateRequestEndsTheCallAtOnce)
 {
     IspRig isp;
-    Heard heard;
+    HeardEvents heard;
     isp.rig.modem->reportEventsTo(&heard);
     isp.rig.command("ATDT777");
     isp.bytes(pppFrame(kLcpRequest));
@@ -134,7 +119,7 @@ TEST(DialupCalls, AMonitorHearsTheFramesBothWaysAndNeverThePassword)
 {
     IspRig isp;
     isp.settings.value = DialupSettings::parse({"Gateway=10.0.2", "User=guest", "Password=secret"});
-    Heard heard;
+    HeardEvents heard;
     isp.rig.modem->reportEventsTo(&heard);
     isp.rig.command("ATDT777");
     EXPECT_EQ(heard.calls, (std::vector<std::string>{"dial-up settings: Gateway not understood, its default kept",

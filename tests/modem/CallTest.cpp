@@ -343,14 +343,6 @@ TEST(ModemCalls, TheDialStringChoosesTheCallsFraming)
 // to the hang-up, in a few words each.
 TEST(ModemCalls, EachStepOfACallIsReported)
 {
-    struct Steps final : LineEvents {
-        void modemCommand(std::string_view) override {}
-        void modemResult(std::string_view) override {}
-        void callEvent(std::string_view text) override { heard.emplace_back(text); }
-        void pppFrame(LineDirection, const std::uint8_t*, std::size_t) override {}
-        void rawBytes(RawBytes) override {}
-        std::vector<std::string> heard;
-    };
     const auto failing = [](ConnectFailure failure) {
         return [failure](ModemRig& rig) {
             rig.type("ATDThost\r", 2);
@@ -440,9 +432,9 @@ TEST(ModemCalls, EachStepOfACallIsReported)
         ModemRig rig(c.listening);
         rig.phonebook.entries = {{"5551234", "tcp:bbs:2323"}};
         rig.command("ATS25=5");
-        Steps steps;
-        rig.modem->reportEventsTo(&steps);
+        HeardEvents heard;
+        rig.modem->reportEventsTo(&heard);
         c.play(rig);
-        EXPECT_EQ(steps.heard, c.steps);
+        EXPECT_EQ(heard.calls, c.steps);
     }
 }

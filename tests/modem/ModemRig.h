@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/modem/Modem.h"
 #include "tests/network/FakeNetwork.h"
@@ -20,6 +22,23 @@ public:
         return found->second;
     }
     std::map<std::string, std::string> entries;
+};
+
+// What a line monitor of the modem is told: its call events, and the frames
+// and byte modes of a dial-up call.
+struct HeardEvents final : LineEvents {
+    void modemCommand(std::string_view) override {}
+    void modemResult(std::string_view) override {}
+    void callEvent(std::string_view text) override { calls.emplace_back(text); }
+    void pppFrame(LineDirection direction, const std::uint8_t* frame, std::size_t length) override
+    {
+        (direction == LineDirection::FromGuest ? fromGuest : toGuest).emplace_back(frame, frame + length);
+    }
+    void rawBytes(RawBytes how) override { raw.push_back(how); }
+
+    std::vector<std::string> calls;
+    std::vector<std::vector<std::uint8_t>> fromGuest, toGuest;
+    std::vector<RawBytes> raw;
 };
 
 inline std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
